@@ -1,0 +1,163 @@
+#include "conversion.h"
+#include "line_endings.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+
+enum ConversionOutcome {
+    kConverted,
+    kCannotReadSource,
+    kFileTooLarge,
+    kNotEnoughMemory,
+    kCannotCreateDestination,
+    kCannotWriteDestination
+};
+
+static ConversionOutcome QuerySourceSize(HANDLE source, uint32_t *size)
+{
+    // GetFileSize answers 0xFFFFFFFF both for failure and for a real low part
+    // of that value; only the last error tells them apart, and a successful
+    // call does not clear it.
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(source, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return kCannotReadSource;
+    // The buffer needs size + 1 bytes, and a size of 4 GiB or more must not
+    // be mistaken for its low part.
+    if (high != 0 || low == 0xFFFFFFFFu)
+        return kFileTooLarge;
+    *size = (uint32_t)low;
+    return kConverted;
+}
+
+static ConversionOutcome ReadWholeFile(HANDLE source, unsigned char *buffer, uint32_t size)
+{
+    DWORD transferred = 0;
+    if (!ReadFile(source, buffer, size, &transferred, NULL) || transferred != size)
+        return kCannotReadSource;
+    return kConverted;
+}
+
+static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char *buffer, uint32_t size)
+{
+    DWORD transferred = 0;
+    if (!WriteFile(destination, buffer, size, &transferred, NULL) || transferred != size)
+        return kCannotWriteDestination;
+    return kConverted;
+}
+
+static ConversionOutcome MeasureOutput(ConversionDirection direction, const unsigned char *source, uint32_t size,
+                                       uint32_t *outputLength)
+{
+    if (direction == WindowsToUnix) {
+        *outputLength = size - CountCrLfPairs(source, size);
+        return kConverted;
+    }
+    // The output and its NUL must still be addressable by a 32-bit size.
+    const uint32_t lineFeeds = CountLineFeeds(source, size);
+    if (lineFeeds > 0xFFFFFFFEu - size)
+        return kFileTooLarge;
+    *outputLength = size + lineFeeds;
+    return kConverted;
+}
+
+// Everything that can fail happens before the destination is created, and a
+// destination that cannot be written completely is removed again, so the
+// user is never left with something that looks like a finished copy.
+static ConversionOutcome ConvertFile(ConversionDirection direction, const char *sourcePath,
+                                     const char *destinationPath)
+{
+    unsigned char *sourceBytes = NULL;
+    unsigned char *outputBytes = NULL;
+    HANDLE destination = INVALID_HANDLE_VALUE;
+    uint32_t size = 0;
+    uint32_t outputLength = 0;
+    ConversionOutcome outcome = kConverted;
+
+    HANDLE source = OpenExistingFile(sourcePath);
+    if (source == INVALID_HANDLE_VALUE)
+        outcome = kCannotReadSource;
+    if (outcome == kConverted)
+        outcome = QuerySourceSize(source, &size);
+    if (outcome == kConverted) {
+        sourceBytes = (unsigned char *)malloc((size_t)size + 1);
+        if (sourceBytes == NULL)
+            outcome = kNotEnoughMemory;
+    }
+    if (outcome == kConverted) {
+        outcome = ReadWholeFile(source, sourceBytes, size);
+        sourceBytes[size] = 0;
+    }
+    if (outcome == kConverted)
+        outcome = MeasureOutput(direction, sourceBytes, size, &outputLength);
+    if (outcome == kConverted) {
+        outputBytes = (unsigned char *)malloc((size_t)outputLength + 1);
+        if (outputBytes == NULL)
+            outcome = kNotEnoughMemory;
+    }
+    if (outcome == kConverted) {
+        if (direction == WindowsToUnix)
+            TransformWindowsToUnix(sourceBytes, size, outputBytes);
+        else
+            TransformUnixToWindows(sourceBytes, size, outputBytes);
+        outputBytes[outputLength] = 0;
+        // CREATE_NEW: the probe saw no file here, and one that has appeared
+        // since, or that exists but would not open for reading, is the
+        // user's data and must not be truncated.
+        destination = CreateFileA(destinationPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                  FILE_ATTRIBUTE_ARCHIVE, NULL);
+        if (destination == INVALID_HANDLE_VALUE)
+            outcome = kCannotCreateDestination;
+    }
+    if (outcome == kConverted)
+        outcome = WriteWholeFile(destination, outputBytes, outputLength);
+
+    free(sourceBytes);
+    free(outputBytes);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    if (destination != INVALID_HANDLE_VALUE) {
+        CloseHandle(destination);
+        // This call created the file, so removing it loses nothing of the user's.
+        if (outcome == kCannotWriteDestination)
+            DeleteFileA(destinationPath);
+    }
+    return outcome;
+}
+
+static void ReportOutcome(ConversionOutcome outcome)
+{
+    const char *text = NULL;
+    switch (outcome) {
+    case kCannotReadSource:
+        text = "File Conversion Error:\nCannot read the source file";
+        break;
+    case kFileTooLarge:
+        text = "File Conversion Error:\nFile too large";
+        break;
+    case kNotEnoughMemory:
+        text = "File Conversion Error:\nNot enough memory";
+        break;
+    case kCannotCreateDestination:
+        text = "File Conversion Error:\nCannot create the destination file";
+        break;
+    case kCannotWriteDestination:
+        text = "File Conversion Error:\nCannot write the destination file";
+        break;
+    case kConverted:
+        break;
+    }
+    if (text != NULL)
+        MessageBoxA(NULL, text, "Error", MB_OK | MB_ICONWARNING);
+}
+
+void ConvertWindowsToUnix(const char *sourcePath, const char *destinationPath)
+{
+    ReportOutcome(ConvertFile(WindowsToUnix, sourcePath, destinationPath));
+}
+
+void ConvertUnixToWindows(const char *sourcePath, const char *destinationPath)
+{
+    ReportOutcome(ConvertFile(UnixToWindows, sourcePath, destinationPath));
+}

@@ -1,0 +1,206 @@
+#include "windows.h"
+#include "standin_messages.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static DWORD g_lastError = NO_ERROR;
+static StandInMessage g_messages[kStandInMessageCapacity];
+static int g_messageCount = 0;
+
+static DWORD ErrorFromErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ENOSPC:
+    case EFBIG:
+        return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+        return ERROR_INVALID_NAME;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+static int DescriptorOf(HANDLE handle)
+{
+    return (int)(intptr_t)handle;
+}
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE)
+{
+    if (fileName == NULL || fileName[0] == '\0') {
+        g_lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC;
+    const bool reads = (desiredAccess & GENERIC_READ) != 0;
+    const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+    flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+    switch (creationDisposition) {
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        flags |= O_TRUNC;
+        break;
+    default:
+        g_lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = open(fileName, flags, 0666);
+    if (fd < 0) {
+        g_lastError = ErrorFromErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Windows will not open a directory as a file; POSIX will for reading.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        g_lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    g_lastError = NO_ERROR;
+    return (HANDLE)(intptr_t)fd;
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
+{
+    struct stat info;
+    if (fstat(DescriptorOf(file), &info) != 0) {
+        g_lastError = ERROR_INVALID_HANDLE;
+        return INVALID_FILE_SIZE;
+    }
+    const uint64_t size = (uint64_t)info.st_size;
+    if (fileSizeHigh != NULL) {
+        *fileSizeHigh = (DWORD)(size >> 32);
+    } else if (size > 0xFFFFFFFFu) {
+        g_lastError = ERROR_ARITHMETIC_OVERFLOW;
+        return INVALID_FILE_SIZE;
+    }
+    return (DWORD)size;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED)
+{
+    // POSIX may return less than asked for; Windows reads a disk file whole
+    // up to its end, so keep reading until the end or an error.
+    DWORD total = 0;
+    while (total < bytesToRead) {
+        const ssize_t got = read(DescriptorOf(file), (char *)buffer + total, bytesToRead - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            g_lastError = ErrorFromErrno(errno);
+            *bytesRead = total;
+            return FALSE;
+        }
+        if (got == 0)
+            break;
+        total += (DWORD)got;
+    }
+    *bytesRead = total;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED)
+{
+    DWORD total = 0;
+    while (total < bytesToWrite) {
+        const ssize_t put = write(DescriptorOf(file), (const char *)buffer + total, bytesToWrite - total);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            g_lastError = put < 0 ? ErrorFromErrno(errno) : ERROR_DISK_FULL;
+            *bytesWritten = total;
+            return FALSE;
+        }
+        total += (DWORD)put;
+    }
+    *bytesWritten = total;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object)
+{
+    if (close(DescriptorOf(object)) != 0) {
+        g_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR fileName)
+{
+    struct stat info;
+    if (lstat(fileName, &info) == 0 && S_ISDIR(info.st_mode)) {
+        g_lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (unlink(fileName) != 0) {
+        g_lastError = ErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD GetLastError(void)
+{
+    return g_lastError;
+}
+
+void SetLastError(DWORD error)
+{
+    g_lastError = error;
+}
+
+static void CopyText(char *target, const char *text)
+{
+    strncpy(target, text != NULL ? text : "", kStandInTextCapacity - 1);
+    target[kStandInTextCapacity - 1] = '\0';
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    if (g_messageCount < kStandInMessageCapacity) {
+        StandInMessage *message = &g_messages[g_messageCount];
+        message->owner = owner;
+        CopyText(message->text, text);
+        CopyText(message->caption, caption);
+        message->type = type;
+    }
+    ++g_messageCount;
+    return IDOK;
+}
+
+int TakeStandInMessages(StandInMessage *messages, int capacity)
+{
+    const int recorded = g_messageCount;
+    for (int i = 0; i < recorded && i < capacity && i < kStandInMessageCapacity; ++i)
+        messages[i] = g_messages[i];
+    g_messageCount = 0;
+    return recorded;
+}

@@ -1,0 +1,72 @@
+// A POSIX stand-in for the few Win32 calls the conversion core makes, so the
+// core builds and is tested natively. Only what the core relies on is
+// honoured: the creation modes it uses, directories that do not open, the
+// 32-bit size split and the last-error value. Share modes are not enforced,
+// since POSIX has no mandatory locking; those cases are tested on Wine.
+#ifndef PELMORA_STANDIN_WINDOWS_H
+#define PELMORA_STANDIN_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+
+typedef int BOOL;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef DWORD *LPDWORD;
+typedef void *HANDLE;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef const char *LPCSTR;
+typedef struct HWND__ *HWND;
+typedef struct SECURITY_ATTRIBUTES_ *LPSECURITY_ATTRIBUTES;
+typedef struct OVERLAPPED_ *LPOVERLAPPED;
+
+#define TRUE 1
+#define FALSE 0
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFFu)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+
+#define NO_ERROR 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_ARITHMETIC_OVERFLOW 534u
+
+#define MB_OK 0x00000000u
+#define MB_ICONWARNING 0x00000030u
+#define MB_ICONINFORMATION 0x00000040u
+#define IDOK 1
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR fileName);
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+#endif

@@ -1,0 +1,300 @@
+// The Convert command on real files: which way it goes, what it writes, and
+// what the user is told when it cannot.
+#include "conversion.h"
+#include "message_capture.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kNeitherOrBoth[] = "Neither (or both) of the files\nyou specified exists.";
+const char kCannotRead[] = "File Conversion Error:\nCannot read the source file";
+const char kCannotCreate[] = "File Conversion Error:\nCannot create the destination file";
+const char kCannotWrite[] = "File Conversion Error:\nCannot write the destination file";
+const char kTooLarge[] = "File Conversion Error:\nFile too large";
+const char kNoMemory[] = "File Conversion Error:\nNot enough memory";
+
+class Conversion : public testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    fs::path Path(const std::string &name) const { return dir_ / name; }
+    std::string Name(const std::string &name) const { return Narrow(Path(name)); }
+
+    // One Convert press, the way the window makes it; returns what was shown.
+    std::vector<CapturedMessage> Convert(const std::string &windowsPath, const std::string &unixPath,
+                                         HWND owner = NULL)
+    {
+        BeginMessageCapture();
+        RunConversion(owner, windowsPath.c_str(), unixPath.c_str());
+        return EndMessageCapture();
+    }
+
+    // Expects exactly one converter failure message, with no owner.
+    static void ExpectOneFailure(const std::vector<CapturedMessage> &messages, const char *text)
+    {
+        ASSERT_EQ(messages.size(), 1u) << "expected \"" << text << "\"";
+        EXPECT_EQ(messages[0].text, text);
+        EXPECT_EQ(messages[0].caption, "Error");
+        EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
+        EXPECT_EQ(messages[0].owner, (HWND)NULL);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(Conversion, ProbeFollowsWhichFileExists)
+{
+    WriteBytes(Path("present.txt"), "x");
+    WriteBytes(Path("other.txt"), "y");
+    fs::create_directory(Path("folder"));
+    const std::string present = Name("present.txt");
+    const std::string other = Name("other.txt");
+    const std::string missing = Name("missing.txt");
+    const std::string folder = Name("folder");
+
+    const struct {
+        std::string windowsPath, unixPath;
+        ConversionDirection expected;
+    } cases[] = {
+        {present, missing, WindowsToUnix},
+        {missing, present, UnixToWindows},
+        {present, "", WindowsToUnix},
+        {"", present, UnixToWindows},
+        {missing, missing, None},
+        {"", "", None},
+        {present, other, None},
+        {present, present, None},          // one file named twice
+        {missing, folder, None},           // a folder is not a file
+        {folder, missing, None},
+        {folder, present, UnixToWindows},
+        {Name("missing-folder/x.txt"), present, UnixToWindows},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ProbeConversionDirection(c.windowsPath.c_str(), c.unixPath.c_str()), c.expected)
+            << "windows \"" << c.windowsPath << "\", unix \"" << c.unixPath << "\"";
+}
+
+TEST_F(Conversion, ConvertsWholeFilesInTheDirectionTheProbeFinds)
+{
+    const struct {
+        std::string source;
+        bool fromWindows;
+        std::string expected;
+    } cases[] = {
+        {"x\r\ny\r\n", true, "x\ny\n"},
+        {"no line ends", true, "no line ends"},
+        {"x\ry", true, "x\ry"},
+        {"xyz\r", true, "xyz\r"},
+        {"\r\r\n", true, "\r\n"},
+        {std::string("\x8D\x8A\0\r\n\0", 6), true, std::string("\x8D\x8A\0\n\0", 5)},
+        {"", true, ""},
+        {"x\ny", false, "x\r\ny"},
+        {"\n\n", false, "\r\n\r\n"},
+        {"x\r\n", false, "x\r\r\n"},
+        {std::string("\x8D\x8A\0\n", 4), false, std::string("\x8D\x8A\0\r\n", 5)},
+        {"", false, ""},
+    };
+    int index = 0;
+    for (const auto &c : cases) {
+        const std::string windowsName = Name("w" + std::to_string(index) + ".txt");
+        const std::string unixName = Name("u" + std::to_string(index) + ".txt");
+        ++index;
+        const std::string &sourceName = c.fromWindows ? windowsName : unixName;
+        const std::string &destinationName = c.fromWindows ? unixName : windowsName;
+        WriteBytes(sourceName, c.source);
+
+        const auto messages = Convert(windowsName, unixName);
+
+        EXPECT_TRUE(messages.empty()) << messages.size() << " message(s), first: " << messages[0].text;
+        EXPECT_EQ(ReadBytes(destinationName), c.expected) << testing::PrintToString(c.source);
+        EXPECT_EQ(ReadBytes(sourceName), c.source);
+    }
+}
+
+TEST_F(Conversion, WarnsOwnedByTheWindowWhenNeitherOrBothExist)
+{
+    const std::string windowsName = Name("notes.txt");
+    const std::string unixName = Name("notes-unix.txt");
+    HWND owner = CreateOwnerWindow();
+
+    // Neither exists.
+    auto messages = Convert(windowsName, unixName, owner);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(messages[0].owner, owner);
+    EXPECT_FALSE(fs::exists(windowsName));
+    EXPECT_FALSE(fs::exists(unixName));
+
+    // A first Convert succeeds silently; pressing it again finds both files
+    // and touches neither.
+    WriteBytes(windowsName, "a\r\nb\r\n");
+    EXPECT_TRUE(Convert(windowsName, unixName, owner).empty());
+    WriteBytes(unixName, "changed by the user\n");
+    messages = Convert(windowsName, unixName, owner);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
+    EXPECT_EQ(ReadBytes(windowsName), "a\r\nb\r\n");
+    EXPECT_EQ(ReadBytes(unixName), "changed by the user\n");
+
+    // The same file in both fields.
+    messages = Convert(windowsName, windowsName, owner);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
+    EXPECT_EQ(ReadBytes(windowsName), "a\r\nb\r\n");
+
+    DestroyOwnerWindow(owner);
+}
+
+TEST_F(Conversion, DestinationThatCannotBeCreatedIsReportedAndSourceKept)
+{
+    WriteBytes(Path("source.txt"), "a\r\n");
+
+    // A folder that does not exist, and an empty Unix field.
+    ExpectOneFailure(Convert(Name("source.txt"), Name("no-such-folder/out.txt")), kCannotCreate);
+    ExpectOneFailure(Convert(Name("source.txt"), ""), kCannotCreate);
+    EXPECT_FALSE(fs::exists(Path("no-such-folder")));
+    EXPECT_EQ(ReadBytes(Path("source.txt")), "a\r\n");
+}
+
+TEST_F(Conversion, NeverTruncatesAFileThatAppearedAtTheDestination)
+{
+    // The probe saw no destination, but one is there by the time the
+    // converter runs: it is the user's file and stays as it was.
+    WriteBytes(Path("source.txt"), "a\r\nb\r\n");
+    WriteBytes(Path("late.txt"), "precious");
+    BeginMessageCapture();
+    ConvertWindowsToUnix(Name("source.txt").c_str(), Name("late.txt").c_str());
+    ExpectOneFailure(EndMessageCapture(), kCannotCreate);
+    EXPECT_EQ(ReadBytes(Path("late.txt")), "precious");
+
+    // A folder in the destination's place is not replaced either.
+    fs::create_directory(Path("folder"));
+    BeginMessageCapture();
+    ConvertUnixToWindows(Name("source.txt").c_str(), Name("folder").c_str());
+    ExpectOneFailure(EndMessageCapture(), kCannotCreate);
+    EXPECT_TRUE(fs::is_directory(Path("folder")));
+    EXPECT_EQ(ReadBytes(Path("source.txt")), "a\r\nb\r\n");
+}
+
+TEST_F(Conversion, SourceThatVanishedAfterTheProbeCreatesNothing)
+{
+    for (auto convert : {ConvertWindowsToUnix, ConvertUnixToWindows}) {
+        BeginMessageCapture();
+        convert(Name("gone.txt").c_str(), Name("out.txt").c_str());
+        ExpectOneFailure(EndMessageCapture(), kCannotRead);
+        EXPECT_FALSE(fs::exists(Path("out.txt")));
+    }
+}
+
+TEST_F(Conversion, SourcesOfFourGibibytesOrMoreAreTooLarge)
+{
+    // 4 GiB + 10 must not pass as a 10-byte file, and 0xFFFFFFFF bytes leaves
+    // no room for the terminating NUL.
+    for (uint64_t size : {0x100000000ull + 10, 0xFFFFFFFFull}) {
+        MakeSparseFile(Path("huge.txt"), size);
+        for (bool fromWindows : {true, false}) {
+            const auto messages = fromWindows ? Convert(Name("huge.txt"), Name("out.txt"))
+                                              : Convert(Name("out.txt"), Name("huge.txt"));
+            ExpectOneFailure(messages, kTooLarge);
+            EXPECT_FALSE(fs::exists(Path("out.txt"))) << size;
+        }
+        EXPECT_EQ(fs::file_size(Path("huge.txt")), size);
+        fs::remove(Path("huge.txt"));
+    }
+}
+
+#ifdef _WIN32
+
+TEST_F(Conversion, SourceTooBigForA32BitProcessIsOutOfMemory)
+{
+    // Just under 4 GiB passes the size check, but this process cannot hold it.
+    MakeSparseFile(Path("big.txt"), 0xFFFFFFFEull);
+    ExpectOneFailure(Convert(Name("big.txt"), Name("out.txt")), kNoMemory);
+    EXPECT_FALSE(fs::exists(Path("out.txt")));
+}
+
+#else
+
+// Limits set with setrlimit, put back when the test ends.
+struct ScopedLimit {
+    ScopedLimit(int resource, rlim_t limit) : resource(resource)
+    {
+        getrlimit(resource, &saved);
+        struct rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        setrlimit(resource, &lowered);
+    }
+    ~ScopedLimit() { setrlimit(resource, &saved); }
+    int resource;
+    struct rlimit saved;
+};
+
+TEST_F(Conversion, FailedWriteLeavesNoDestination)
+{
+    // A file-size limit makes the write fail partway, as a full disk would.
+    const std::string source = std::string(200000, 'x') + "\n";
+    WriteBytes(Path("source.txt"), source);
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::vector<CapturedMessage> messages;
+    {
+        ScopedLimit limit(RLIMIT_FSIZE, 65536);
+        messages = Convert(Name("out.txt"), Name("source.txt"));
+    }
+    std::signal(SIGXFSZ, SIG_DFL);
+    ExpectOneFailure(messages, kCannotWrite);
+    EXPECT_FALSE(fs::exists(Path("out.txt")));
+    EXPECT_EQ(ReadBytes(Path("source.txt")), source);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(PELMORA_UNDER_SANITIZER)
+TEST_F(Conversion, AllocationFailureWritesNothing)
+{
+    MakeSparseFile(Path("big.txt"), 1ull << 30);
+    std::vector<CapturedMessage> messages;
+    {
+        // Far less address space than a gibibyte buffer needs.
+        ScopedLimit limit(RLIMIT_AS, 512ull << 20);
+        messages = Convert(Name("big.txt"), Name("out.txt"));
+    }
+    ExpectOneFailure(messages, kNoMemory);
+    EXPECT_FALSE(fs::exists(Path("out.txt")));
+}
+#endif
+
+TEST_F(Conversion, OutputThatWouldNotFitIn32BitsIsTooLarge)
+{
+    // 2 GiB of LFs doubles to 4 GiB, which a 32-bit size cannot hold.
+    const std::string chunk(1 << 20, '\n');
+    FILE *file = std::fopen(Name("lines.txt").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_EQ(std::fwrite(chunk.data(), 1, chunk.size(), file), chunk.size());
+    std::fclose(file);
+    ExpectOneFailure(Convert(Name("out.txt"), Name("lines.txt")), kTooLarge);
+    EXPECT_FALSE(fs::exists(Path("out.txt")));
+}
+
+#endif
+
+} // namespace
