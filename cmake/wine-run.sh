@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build's own prefix. The prefix is
 # made once, under a lock, because parallel first starts of Wine race.
+# With --tests first, the prefix gets a virtual desktop: without a window
+# manager Wine waits up to two seconds for every window it hides, and every
+# message box a test closes would pay it.
 set -euo pipefail
-: "${WINEPREFIX:=${PELMORA_WINEPREFIX:-${TMPDIR:-/tmp}/pelmora-wine-$(id -u)}}"
+desktop=0
+if [ "${1:-}" = "--tests" ]; then
+  desktop=1
+  shift
+fi
+: "${WINEPREFIX:=${PELMORA_WINEPREFIX:-${TMPDIR:-/tmp}/pelmora-wine-$(id -u)-$desktop}}"
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -13,6 +21,10 @@ if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
   flock 9
   if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
     wineboot --init >/dev/null 2>&1 || true
+    if [ "$desktop" = 1 ]; then
+      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    fi
     wineserver -w
     touch "$WINEPREFIX/.pelmora-ready"
   fi

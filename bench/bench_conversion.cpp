@@ -1,0 +1,252 @@
+// Throughput of the line-ending transforms next to memcpy of the same bytes,
+// and of a whole file conversion next to its floor: one read into a fresh
+// buffer, a fresh output buffer filled by memcpy, one write.
+//
+//   build/host/bench/pelmora_bench            (Google Benchmark's own flags work)
+//   PELMORA_BENCH_MIB=64 build/host/bench/pelmora_bench   smaller buffers
+#include "conversion.h"
+#include "line_endings.h"
+#include "line_endings_impl.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Corpus { kText40, kLines4000 };
+enum Form { kWindowsForm, kUnixForm };
+
+const char *CorpusName(int corpus)
+{
+    return corpus == kText40 ? "text40" : "lines4000";
+}
+
+size_t BufferSize()
+{
+    const char *mib = std::getenv("PELMORA_BENCH_MIB");
+    return (size_t)(mib != nullptr ? std::atoi(mib) : 256) << 20;
+}
+
+// Lines of printable text with a few bytes >= 0x80, as in accented text.
+std::vector<unsigned char> MakeText(int corpus, int form)
+{
+    std::mt19937 random(corpus * 2 + form + 1);
+    const size_t size = BufferSize();
+    const int meanLine = corpus == kText40 ? 40 : 4000;
+    std::vector<unsigned char> text;
+    text.reserve(size);
+    while (text.size() < size) {
+        const int length = meanLine / 2 + (int)(random() % (unsigned)meanLine);
+        for (int i = 0; i < length && text.size() < size; ++i) {
+            const unsigned r = random() % 100;
+            text.push_back(r < 3 ? (unsigned char)(0xC0 + random() % 0x3F) : (unsigned char)(0x20 + random() % 0x5F));
+        }
+        if (form == kWindowsForm && text.size() < size)
+            text.push_back('\r');
+        if (text.size() < size)
+            text.push_back('\n');
+    }
+    return text;
+}
+
+// One corpus at a time: the 32-bit build cannot hold them all at once.
+struct Buffers {
+    int key = -1;
+    std::vector<unsigned char> source;
+    std::vector<unsigned char> output;
+};
+Buffers g_buffers;
+
+const std::vector<unsigned char> &Source(int corpus, int form)
+{
+    const int key = corpus * 2 + form;
+    if (g_buffers.key != key) {
+        g_buffers.source.clear();
+        g_buffers.source.shrink_to_fit();
+        g_buffers.source = MakeText(corpus, form);
+        // Written once so that page faults do not count against anyone.
+        g_buffers.output.assign(g_buffers.source.size() * 2 + 64, 0);
+        g_buffers.key = key;
+    }
+    return g_buffers.source;
+}
+
+// Best throughput per benchmark, for the summary that compares them.
+std::map<std::string, double> g_best;
+
+void Record(const std::string &name, double bytes, double seconds)
+{
+    double &best = g_best[name];
+    best = std::max(best, bytes / seconds);
+}
+
+typedef uint32_t (*CountFunction)(const unsigned char *, uint32_t);
+typedef void (*TransformFunction)(const unsigned char *, uint32_t, unsigned char *);
+
+struct Implementation {
+    const char *name;
+    CountFunction count[2];
+    TransformFunction transform[2];
+};
+
+const Implementation kImplementations[] = {
+    {"dispatched", {CountCrLfPairs, CountLineFeeds}, {TransformWindowsToUnix, TransformUnixToWindows}},
+    {"scalar", {CountCrLfPairsScalar, CountLineFeedsScalar}, {TransformWindowsToUnixScalar, TransformUnixToWindowsScalar}},
+    {"sse2", {CountCrLfPairsSse2, CountLineFeedsSse2}, {TransformWindowsToUnixSse2, TransformUnixToWindowsSse2}},
+};
+
+std::string Name(const char *what, int corpus, const char *how = nullptr)
+{
+    std::string name = std::string(what) + "/" + CorpusName(corpus);
+    if (how != nullptr)
+        name += std::string("/") + how;
+    return name;
+}
+
+template <int Corpus> void Memcpy(benchmark::State &state)
+{
+    const auto &source = Source(Corpus, kWindowsForm);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(g_buffers.output.data(), source.data(), source.size());
+        benchmark::ClobberMemory();
+        Record(Name("memcpy", Corpus), (double)source.size(),
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)source.size());
+}
+
+// Direction 0 is Windows to Unix, 1 is Unix to Windows; the input is in the
+// form that direction reads. Count and transform together, as a conversion.
+template <int Corpus, int Direction, int Impl> void Transform(benchmark::State &state)
+{
+    const auto &source = Source(Corpus, Direction == 0 ? kWindowsForm : kUnixForm);
+    const Implementation &impl = kImplementations[Impl];
+    const uint32_t size = (uint32_t)source.size();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const uint32_t count = impl.count[Direction](source.data(), size);
+        impl.transform[Direction](source.data(), size, g_buffers.output.data());
+        benchmark::DoNotOptimize(count);
+        benchmark::ClobberMemory();
+        Record(Name(Direction == 0 ? "to-unix" : "to-windows", Corpus, impl.name), (double)size,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)size);
+}
+
+std::string g_fileSource;
+std::string g_fileDestination;
+
+void PrepareFiles()
+{
+    if (!g_fileSource.empty())
+        return;
+    const auto dir = std::filesystem::temp_directory_path();
+    g_fileSource = (dir / "pelmora-bench-source.txt").string();
+    g_fileDestination = (dir / "pelmora-bench-output.txt").string();
+    const auto &text = Source(kText40, kWindowsForm);
+    FILE *file = std::fopen(g_fileSource.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    DeleteFileA(g_fileDestination.c_str());
+}
+
+// What any whole-file conversion must at least do.
+void CopyFileFloor(const char *sourcePath, const char *destinationPath)
+{
+    HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_ARCHIVE, NULL);
+    DWORD high = 0;
+    const DWORD size = GetFileSize(source, &high);
+    unsigned char *input = (unsigned char *)std::malloc((size_t)size + 1);
+    DWORD transferred = 0;
+    ReadFile(source, input, size, &transferred, NULL);
+    unsigned char *output = (unsigned char *)std::malloc((size_t)size + 1);
+    std::memcpy(output, input, size);
+    HANDLE destination = CreateFileA(destinationPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                     FILE_ATTRIBUTE_ARCHIVE, NULL);
+    WriteFile(destination, output, size, &transferred, NULL);
+    std::free(input);
+    std::free(output);
+    CloseHandle(source);
+    CloseHandle(destination);
+}
+
+template <int Which> void WholeFile(benchmark::State &state)
+{
+    PrepareFiles();
+    const double size = (double)Source(kText40, kWindowsForm).size();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (Which == 0)
+            CopyFileFloor(g_fileSource.c_str(), g_fileDestination.c_str());
+        else
+            ConvertWindowsToUnix(g_fileSource.c_str(), g_fileDestination.c_str());
+        Record(Which == 0 ? "file/text40/floor" : "file/text40/convert", size,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        DeleteFileA(g_fileDestination.c_str());
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * size));
+}
+
+#define TRANSFORMS(corpus)                                                                                    \
+    BENCHMARK(Memcpy<corpus>)->Unit(benchmark::kMillisecond)->UseRealTime();                                  \
+    BENCHMARK((Transform<corpus, 0, 0>))->Unit(benchmark::kMillisecond)->UseRealTime();                       \
+    BENCHMARK((Transform<corpus, 0, 1>))->Unit(benchmark::kMillisecond)->UseRealTime();                       \
+    BENCHMARK((Transform<corpus, 0, 2>))->Unit(benchmark::kMillisecond)->UseRealTime();                       \
+    BENCHMARK((Transform<corpus, 1, 0>))->Unit(benchmark::kMillisecond)->UseRealTime();                       \
+    BENCHMARK((Transform<corpus, 1, 1>))->Unit(benchmark::kMillisecond)->UseRealTime();                       \
+    BENCHMARK((Transform<corpus, 1, 2>))->Unit(benchmark::kMillisecond)->UseRealTime()
+
+TRANSFORMS(kText40);
+TRANSFORMS(kLines4000);
+BENCHMARK(WholeFile<0>)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WholeFile<1>)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void PrintSummary()
+{
+    std::printf("\nBest throughput, GB/s, and ratio to the reference (memcpy, or the file floor):\n");
+    for (int corpus : {kText40, kLines4000}) {
+        const double copy = g_best[Name("memcpy", corpus)];
+        if (copy == 0)
+            continue;
+        std::printf("  %-28s %6.2f\n", Name("memcpy", corpus).c_str(), copy / 1e9);
+        for (const char *direction : {"to-unix", "to-windows"})
+            for (const auto &impl : kImplementations) {
+                const double rate = g_best[Name(direction, corpus, impl.name)];
+                if (rate > 0)
+                    std::printf("  %-28s %6.2f   %.2f x memcpy\n", Name(direction, corpus, impl.name).c_str(),
+                                rate / 1e9, rate / copy);
+            }
+    }
+    const double floor = g_best["file/text40/floor"];
+    const double convert = g_best["file/text40/convert"];
+    if (floor > 0 && convert > 0)
+        std::printf("  %-28s %6.2f\n  %-28s %6.2f   %.3f x the floor's time\n", "file/text40/floor", floor / 1e9,
+                    "file/text40/convert", convert / 1e9, floor / convert);
+    std::printf("  SSE2 in use: %s\n", ProcessorHasSse2() ? "yes" : "no");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintSummary();
+    if (!g_fileSource.empty())
+        DeleteFileA(g_fileSource.c_str());
+    return 0;
+}

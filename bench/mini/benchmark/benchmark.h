@@ -1,0 +1,67 @@
+// The part of Google Benchmark's interface that the benchmarks use, for
+// targets where the library is not available. Each benchmark runs its loop
+// for at least half a second and prints the best throughput seen.
+#ifndef PELMORA_MINI_BENCHMARK_H
+#define PELMORA_MINI_BENCHMARK_H
+
+#include <cstdint>
+#include <string>
+
+namespace benchmark {
+
+class State {
+public:
+    explicit State(int64_t iterations) : remaining_(iterations), iterations_(iterations) {}
+    struct Iterator {
+        State *state;
+        bool operator!=(const Iterator &) const { return state->remaining_ > 0; }
+        void operator++() { --state->remaining_; }
+        int operator*() const { return 0; }
+    };
+    Iterator begin() { return Iterator{this}; }
+    Iterator end() { return Iterator{this}; }
+    void SetBytesProcessed(int64_t bytes) { bytes_ = bytes; }
+    void SetLabel(const std::string &label) { label_ = label; }
+    int64_t iterations() const { return iterations_; }
+    int64_t bytes() const { return bytes_; }
+    const std::string &label() const { return label_; }
+
+private:
+    int64_t remaining_;
+    int64_t iterations_;
+    int64_t bytes_ = 0;
+    std::string label_;
+};
+
+typedef void (*Function)(State &);
+
+struct Registration {
+    Registration *Unit(int) { return this; }
+    Registration *UseRealTime() { return this; }
+};
+Registration *RegisterBenchmark(const char *name, Function function);
+
+enum { kMillisecond = 0 };
+
+template <class T> inline void DoNotOptimize(T const &value)
+{
+    asm volatile("" : : "r,m"(value) : "memory");
+}
+inline void ClobberMemory()
+{
+    asm volatile("" : : : "memory");
+}
+
+void Initialize(int *argc, char **argv);
+void RunSpecifiedBenchmarks();
+void Shutdown();
+
+} // namespace benchmark
+
+#define BENCHMARK_NAME_(a, b) a##b
+#define BENCHMARK_NAME(a, b) BENCHMARK_NAME_(a, b)
+#define BENCHMARK(function)                                                                                   \
+    static ::benchmark::Registration *BENCHMARK_NAME(registration_, __LINE__) =                               \
+        ::benchmark::RegisterBenchmark(#function, function)
+
+#endif
