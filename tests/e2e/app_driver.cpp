@@ -1,0 +1,236 @@
+#include "app_driver.h"
+
+#include <vector>
+
+static std::string ProgramPath()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string folder(path);
+    folder.resize(folder.find_last_of("\\/") + 1);
+    return folder + "Pelmora.exe";
+}
+
+bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+struct Search {
+    DWORD processId;
+    const char *caption;
+    HWND exclude;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
+{
+    Search *search = (Search *)parameter;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (processId != search->processId || window == search->exclude || !IsWindowVisible(window) ||
+        lstrcmpA(className, "#32770") != 0)
+        return TRUE;
+    char caption[256] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    if (search->caption == NULL || lstrcmpA(caption, search->caption) == 0)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+static HWND FindProcessDialog(DWORD processId, const char *caption, HWND exclude)
+{
+    Search search = {processId, caption, exclude, {}};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    return search.found.empty() ? NULL : search.found.front();
+}
+
+bool StartApp(App *app)
+{
+    ZeroMemory(app, sizeof *app);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    std::string path = ProgramPath();
+    if (!CreateProcessA(path.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &app->process))
+        return false;
+    WaitForInputIdle(app->process.hProcess, 20000);
+    WaitUntil([&] { return (app->main = FindProcessDialog(app->process.dwProcessId, "Pelmora", NULL)) != NULL; },
+              20000);
+    return app->main != NULL;
+}
+
+void StopApp(App *app)
+{
+    if (app->process.hProcess == NULL)
+        return;
+    if (WaitForSingleObject(app->process.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(app->process.hProcess, 99);
+        WaitForSingleObject(app->process.hProcess, 5000);
+    }
+    CloseHandle(app->process.hThread);
+    CloseHandle(app->process.hProcess);
+    app->process.hProcess = NULL;
+}
+
+long WaitForExit(App *app, DWORD milliseconds)
+{
+    if (WaitForSingleObject(app->process.hProcess, milliseconds) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(app->process.hProcess, &code);
+    return (long)code;
+}
+
+void Settle(const App &app)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(app.main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+}
+
+void SetField(const App &app, int id, const std::string &text)
+{
+    SendDlgItemMessageA(app.main, id, WM_SETTEXT, 0, (LPARAM)text.c_str());
+}
+
+std::string GetField(const App &app, int id)
+{
+    char text[1024] = "";
+    SendDlgItemMessageA(app.main, id, WM_GETTEXT, sizeof text, (LPARAM)text);
+    return text;
+}
+
+void Press(const App &app, int id)
+{
+    // Sent, not posted: sent messages are handled in order and before posted
+    // ones, so a Settle that follows waits for this command.
+    SendNotifyMessageA(app.main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(app.main, id));
+}
+
+void PressKey(HWND control, WPARAM key)
+{
+    PostMessageA(control, WM_KEYDOWN, key, 1);
+    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+}
+
+HWND FindDialog(const App &app, const char *caption)
+{
+    HWND found = NULL;
+    WaitUntil([&] { return (found = FindProcessDialog(app.process.dwProcessId, caption, app.main)) != NULL; },
+              10000);
+    return found;
+}
+
+HWND FindMessageBox(const App &app)
+{
+    // A message box is the dialog with the text control 0xFFFF.
+    Search search = {app.process.dwProcessId, NULL, app.main, {}};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    for (HWND window : search.found)
+        if (GetDlgItem(window, 0xFFFF) != NULL)
+            return window;
+    return NULL;
+}
+
+static HWND FindIconControl(HWND box)
+{
+    for (HWND child = GetWindow(box, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[32] = "";
+        GetClassNameA(child, className, sizeof className);
+        if (lstrcmpiA(className, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            return child;
+    }
+    return NULL;
+}
+
+// Icon handles do not cross processes, so the icon is told by its pixels:
+// what the box shows is compared with each standard icon drawn here.
+static unsigned IconStyleShown(HWND box)
+{
+    HWND control = FindIconControl(box);
+    if (control == NULL)
+        return 0;
+    UpdateWindow(box);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    RECT rect;
+    GetWindowRect(control, &rect);
+    const int size = GetSystemMetrics(SM_CXICON);
+    HDC screen = GetDC(NULL);
+    HDC shown = CreateCompatibleDC(screen);
+    HBITMAP shownBitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ oldShown = SelectObject(shown, shownBitmap);
+    BitBlt(shown, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
+    const COLORREF background = GetPixel(shown, 0, 0);
+
+    const struct {
+        LPCSTR icon;
+        unsigned style;
+    } candidates[] = {{IDI_WARNING, MB_ICONWARNING},
+                      {IDI_INFORMATION, MB_ICONINFORMATION},
+                      {IDI_ERROR, MB_ICONERROR},
+                      {IDI_QUESTION, MB_ICONQUESTION}};
+    unsigned best = 0;
+    long bestDifference = 0x7FFFFFFF;
+    HDC drawn = CreateCompatibleDC(screen);
+    HBITMAP drawnBitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ oldDrawn = SelectObject(drawn, drawnBitmap);
+    for (const auto &candidate : candidates) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT all = {0, 0, size, size};
+        FillRect(drawn, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(drawn, 0, 0, LoadIconA(NULL, candidate.icon), size, size, 0, NULL, DI_NORMAL);
+        long difference = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const COLORREF a = GetPixel(shown, x, y);
+                const COLORREF b = GetPixel(drawn, x, y);
+                difference += labs((long)GetRValue(a) - GetRValue(b)) + labs((long)GetGValue(a) - GetGValue(b)) +
+                              labs((long)GetBValue(a) - GetBValue(b));
+            }
+        if (difference < bestDifference) {
+            bestDifference = difference;
+            best = candidate.style;
+        }
+    }
+    SelectObject(drawn, oldDrawn);
+    DeleteObject(drawnBitmap);
+    DeleteDC(drawn);
+    SelectObject(shown, oldShown);
+    DeleteObject(shownBitmap);
+    DeleteDC(shown);
+    ReleaseDC(NULL, screen);
+    // A close match only: a few pixels of anti-aliasing may differ.
+    return bestDifference < size * size * 8 ? best : 0xF0;
+}
+
+ShownMessage ReadMessageBox(HWND box)
+{
+    ShownMessage message;
+    char text[1024] = "";
+    char caption[256] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    GetWindowTextA(box, caption, sizeof caption);
+    message.owner = GetWindow(box, GW_OWNER);
+    message.text = text;
+    message.caption = caption;
+    const bool onlyOk = GetDlgItem(box, IDOK) != NULL && GetDlgItem(box, IDCANCEL) == NULL &&
+                        GetDlgItem(box, IDYES) == NULL && GetDlgItem(box, IDNO) == NULL;
+    message.style = IconStyleShown(box) | (onlyOk ? MB_OK : 0x0F);
+    return message;
+}
+
+bool CloseDialogWith(HWND dialog, int button)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button));
+    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000);
+}

@@ -1,0 +1,257 @@
+// The real Pelmora.exe, started and driven from this process as a user would.
+#include "app_driver.h"
+#include "resource.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kNeitherOrBoth[] = "Neither (or both) of the files\nyou specified exists.";
+
+class Program : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = MakeTempDir();
+        ASSERT_TRUE(StartApp(&app_)) << "the window did not appear";
+    }
+    void TearDown() override
+    {
+        StopApp(&app_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string Name(const std::string &name) const { return Narrow(dir_ / name); }
+
+    // Presses Convert and returns the one message box it showed, closed
+    // again, or an empty message when it showed none.
+    ShownMessage ConvertAndReadMessage()
+    {
+        Press(app_, IDC_CONVERT);
+        Settle(app_);
+        HWND box = FindMessageBox(app_);
+        if (box == NULL)
+            return ShownMessage{NULL, "", "", 0};
+        ShownMessage message = ReadMessageBox(box);
+        EXPECT_TRUE(CloseDialogWith(box, IDOK));
+        Settle(app_);
+        EXPECT_EQ(FindMessageBox(app_), (HWND)NULL) << "a second message followed";
+        return message;
+    }
+
+    App app_;
+    fs::path dir_;
+};
+
+TEST_F(Program, WindowStartsWithFocusAndFieldLimits)
+{
+    GUITHREADINFO thread;
+    ZeroMemory(&thread, sizeof thread);
+    thread.cbSize = sizeof thread;
+    ASSERT_TRUE(GetGUIThreadInfo(app_.process.dwThreadId, &thread));
+    EXPECT_EQ(thread.hwndFocus, GetDlgItem(app_.main, IDC_WINDOWS_PATH));
+
+    // Typing stops at 259 characters, all of which Convert can read back.
+    for (int field : {IDC_WINDOWS_PATH, IDC_UNIX_PATH}) {
+        HWND edit = GetDlgItem(app_.main, field);
+        EXPECT_EQ(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0), 259);
+        for (int i = 0; i < 270; ++i)
+            SendMessageA(edit, WM_CHAR, 'a', 1);
+        EXPECT_EQ(GetField(app_, field), std::string(259, 'a'));
+    }
+}
+
+TEST_F(Program, ConvertWritesTheOtherFileSilentlyThenRefusesToOverwrite)
+{
+    WriteBytes(Name("notes.txt"), "one\r\ntwo\r\nlone\rcr\r\n");
+    SetField(app_, IDC_WINDOWS_PATH, Name("notes.txt"));
+    SetField(app_, IDC_UNIX_PATH, Name("notes-unix.txt"));
+
+    EXPECT_EQ(ConvertAndReadMessage().text, "");
+    EXPECT_EQ(ReadBytes(Name("notes-unix.txt")), "one\ntwo\nlone\rcr\n");
+    EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), Name("notes.txt"));
+    EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("notes-unix.txt"));
+
+    // Both files exist now: the warning, owned by the window, and no change.
+    const ShownMessage message = ConvertAndReadMessage();
+    EXPECT_EQ(message.text, kNeitherOrBoth);
+    EXPECT_EQ(message.caption, "Error");
+    EXPECT_EQ(message.style, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(message.owner, app_.main);
+    EXPECT_EQ(ReadBytes(Name("notes-unix.txt")), "one\ntwo\nlone\rcr\n");
+}
+
+TEST_F(Program, EnterConvertsAndEscapeLeavesTheWindowOpen)
+{
+    WriteBytes(Name("from-unix.txt"), std::string("a\nb\n\x8A\x8D", 6));
+    SetField(app_, IDC_WINDOWS_PATH, Name("to-windows.txt"));
+    SetField(app_, IDC_UNIX_PATH, Name("from-unix.txt"));
+    HWND unixField = GetDlgItem(app_.main, IDC_UNIX_PATH);
+    PressKey(unixField, VK_RETURN);
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(Name("to-windows.txt")).has_value(); }, 10000));
+    Settle(app_);
+    EXPECT_EQ(FindMessageBox(app_), (HWND)NULL);
+    EXPECT_EQ(ReadBytes(Name("to-windows.txt")), std::string("a\r\nb\r\n\x8A\x8D", 8));
+
+    // Esc, then a typed character: once the character shows, Esc has been
+    // handled too, and the window must still be there.
+    PressKey(unixField, VK_ESCAPE);
+    PostMessageA(unixField, WM_CHAR, 'z', 1);
+    EXPECT_TRUE(WaitUntil([&] { return GetField(app_, IDC_UNIX_PATH).find('z') != std::string::npos; }, 10000));
+    Press(app_, IDCANCEL);
+    Settle(app_);
+    EXPECT_EQ(WaitForExit(&app_, 0), -1) << "Esc closed the window";
+    EXPECT_TRUE(IsWindowVisible(app_.main));
+}
+
+TEST_F(Program, ConverterFailureIsReportedWithoutOwner)
+{
+    WriteBytes(Name("source.txt"), "x\r\n");
+    SetField(app_, IDC_WINDOWS_PATH, Name("source.txt"));
+    SetField(app_, IDC_UNIX_PATH, Name("missing-folder\\out.txt"));
+    const ShownMessage message = ConvertAndReadMessage();
+    EXPECT_EQ(message.text, "File Conversion Error:\nCannot create the destination file");
+    EXPECT_EQ(message.caption, "Error");
+    EXPECT_EQ(message.style, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(message.owner, (HWND)NULL);
+    EXPECT_EQ(ReadBytes(Name("source.txt")), "x\r\n");
+
+    // Both fields empty.
+    SetField(app_, IDC_WINDOWS_PATH, "");
+    SetField(app_, IDC_UNIX_PATH, "");
+    EXPECT_EQ(ConvertAndReadMessage().text, kNeitherOrBoth);
+}
+
+// Types a name into an open file dialog and confirms it.
+void ChooseInFileDialog(HWND dialog, const std::string &name)
+{
+    HWND edit = GetDlgItem(dialog, cmb13);
+    if (edit == NULL)
+        edit = GetDlgItem(dialog, edt1);
+    ASSERT_NE(edit, (HWND)NULL) << "no file name box";
+    SendMessageA(edit, WM_SETTEXT, 0, (LPARAM)name.c_str());
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+}
+
+TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
+{
+    // The Unix field names nothing: browsing for the Windows file opens. The
+    // read-only box is hidden, and cancelling keeps the field.
+    SetField(app_, IDC_WINDOWS_PATH, "keep me");
+    Press(app_, IDC_BROWSE_WINDOWS);
+    HWND open = FindDialog(app_, "Open");
+    ASSERT_NE(open, (HWND)NULL);
+    EXPECT_EQ(GetWindow(open, GW_OWNER), app_.main);
+    HWND readOnly = GetDlgItem(open, chx1);
+    EXPECT_TRUE(readOnly == NULL || !IsWindowVisible(readOnly));
+    EXPECT_TRUE(CloseDialogWith(open, IDCANCEL));
+    Settle(app_);
+    EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), "keep me");
+
+    // The Open dialog accepts a file that does not exist yet.
+    Press(app_, IDC_BROWSE_UNIX);
+    open = FindDialog(app_, "Open");
+    ASSERT_NE(open, (HWND)NULL);
+    ChooseInFileDialog(open, Name("fresh.txt"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(open); }, 10000));
+    Settle(app_);
+    EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("fresh.txt"));
+
+    // The Unix field names an existing file: browsing for the Windows file
+    // saves, and picking an existing file asks before overwriting.
+    WriteBytes(Name("fresh.txt"), "x\n");
+    WriteBytes(Name("taken.txt"), "mine");
+    Press(app_, IDC_BROWSE_WINDOWS);
+    HWND save = FindDialog(app_, "Save As");
+    ASSERT_NE(save, (HWND)NULL);
+    ChooseInFileDialog(save, Name("taken.txt"));
+    HWND question = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (question = FindMessageBox(app_)) != NULL; }, 10000));
+    EXPECT_EQ(GetWindow(question, GW_OWNER), save);
+    EXPECT_NE(GetDlgItem(question, IDYES), (HWND)NULL);
+    EXPECT_TRUE(CloseDialogWith(question, IDYES));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 10000));
+    Settle(app_);
+    EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), Name("taken.txt"));
+    EXPECT_EQ(ReadBytes(Name("taken.txt")), "mine") << "choosing a name must not touch the file";
+
+    // Mirrored: the Windows field now names an existing file. A name typed
+    // without an extension gets .txt.
+    Press(app_, IDC_BROWSE_UNIX);
+    save = FindDialog(app_, "Save As");
+    ASSERT_NE(save, (HWND)NULL);
+    ChooseInFileDialog(save, Name("renamed"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 10000));
+    Settle(app_);
+    EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("renamed.txt"));
+    EXPECT_FALSE(fs::exists(Name("renamed.txt")));
+
+    // Cancelling a Save dialog keeps the field too.
+    Press(app_, IDC_BROWSE_UNIX);
+    save = FindDialog(app_, "Save As");
+    ASSERT_NE(save, (HWND)NULL);
+    EXPECT_TRUE(CloseDialogWith(save, IDCANCEL));
+    Settle(app_);
+    EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("renamed.txt"));
+}
+
+TEST_F(Program, AboutBoxIsModalAndClosesOnlyByOkOrTheCloseBox)
+{
+    for (int way = 0; way < 2; ++way) {
+        Press(app_, IDC_ABOUT);
+        HWND about = FindDialog(app_, "About This Program");
+        ASSERT_NE(about, (HWND)NULL);
+        EXPECT_EQ(GetWindow(about, GW_OWNER), app_.main);
+        EXPECT_FALSE(IsWindowEnabled(app_.main));
+        char text[256] = "";
+        for (HWND child = GetWindow(about, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
+            char className[32] = "";
+            GetClassNameA(child, className, sizeof className);
+            if (lstrcmpiA(className, "Static") == 0)
+                GetWindowTextA(child, text, sizeof text);
+        }
+        EXPECT_EQ(std::string(text).substr(0, 9), "Pelmora\r\n");
+
+        // Esc, delivered as the keyboard does and as the command it becomes.
+        // A posted highlight of OK after the key shows when the key is done.
+        HWND ok = GetDlgItem(about, IDOK);
+        PressKey(ok, VK_ESCAPE);
+        PostMessageA(ok, BM_SETSTATE, TRUE, 0);
+        EXPECT_TRUE(WaitUntil([&] { return (SendMessageA(ok, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; }, 10000));
+        SendMessageA(ok, BM_SETSTATE, FALSE, 0);
+        SendNotifyMessageA(about, WM_COMMAND, IDCANCEL, 0);
+        Settle(app_);
+        EXPECT_TRUE(IsWindow(about) && IsWindowVisible(about)) << "Esc closed the About box";
+
+        if (way == 0)
+            EXPECT_TRUE(CloseDialogWith(about, IDOK));
+        else
+            PostMessageA(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(app_.main) != FALSE; }, 5000));
+    }
+}
+
+TEST_F(Program, ExitEndsTheProgramWithZero)
+{
+    Press(app_, IDC_EXIT);
+    EXPECT_EQ(WaitForExit(&app_, 10000), 0);
+}
+
+TEST_F(Program, CloseBoxEndsTheProgramWithZero)
+{
+    PostMessageA(app_.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(WaitForExit(&app_, 10000), 0);
+}
+
+} // namespace
