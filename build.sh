@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pelmora's two commands on a Debian machine; each installs what is missing.
 #   ./build.sh run    build Pelmora.exe for 32-bit Windows and start it under Wine
-#   ./build.sh test   build natively and for Windows, and run every test
+#   ./build.sh test   build natively (plain and sanitized) and for Windows, and run every test
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -86,6 +86,9 @@ case "${1:-}" in
     say "Native build and unit tests"
     build_preset host
     ctest --preset host
+    say "Native build with AddressSanitizer and UndefinedBehaviorSanitizer; 30 s of fuzzing"
+    build_preset sanitize
+    ctest --preset sanitize
     say "Windows build; unit and end-to-end tests under Wine"
     build_preset windows
     ensure_display private

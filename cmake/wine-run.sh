@@ -21,6 +21,9 @@ if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
   flock 9
   if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
     wineboot --init >/dev/null 2>&1 || true
+    # A crash prints its backtrace and ends the process instead of waiting
+    # for someone to close Wine's crash dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     if [ "$desktop" = 1 ]; then
       wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
       wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
@@ -29,5 +32,13 @@ if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
     touch "$WINEPREFIX/.pelmora-ready"
   fi
   exec 9>&-
+fi
+# PELMORA_FILE_SIZE_LIMIT_KB caps the size of files the program may write, so
+# that a write fails partway as on a full disk. Wine's server is started
+# first, without the cap, since it keeps files of its own.
+if [ -n "${PELMORA_FILE_SIZE_LIMIT_KB:-}" ]; then
+  wineserver -p 30 >/dev/null 2>&1 || true
+  trap '' XFSZ
+  ulimit -f "$PELMORA_FILE_SIZE_LIMIT_KB"
 fi
 exec wine "$@"

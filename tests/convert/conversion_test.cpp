@@ -267,9 +267,11 @@ TEST_F(Conversion, FailedWriteLeavesNoDestination)
     EXPECT_EQ(ReadBytes(Path("source.txt")), source);
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(PELMORA_UNDER_SANITIZER)
 TEST_F(Conversion, AllocationFailureWritesNothing)
 {
+#ifdef PELMORA_UNDER_SANITIZER
+    GTEST_SKIP() << "the sanitizers reserve far more address space than this limit";
+#endif
     MakeSparseFile(Path("big.txt"), 1ull << 30);
     std::vector<CapturedMessage> messages;
     {
@@ -280,7 +282,6 @@ TEST_F(Conversion, AllocationFailureWritesNothing)
     ExpectOneFailure(messages, kNoMemory);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
 }
-#endif
 
 TEST_F(Conversion, OutputThatWouldNotFitIn32BitsIsTooLarge)
 {

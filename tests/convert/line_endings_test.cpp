@@ -1,5 +1,6 @@
 #include "line_endings.h"
 #include "line_endings_impl.h"
+#include "reference_line_endings.h"
 
 #include <gtest/gtest.h>
 
@@ -62,27 +63,6 @@ std::string RunToUnix(const Implementation &impl, const std::string &input)
 std::string RunToWindows(const Implementation &impl, const std::string &input)
 {
     return RunToWindows(impl, Bytes(input), (uint32_t)input.size());
-}
-
-// Obviously correct byte-by-byte versions to compare against.
-std::string ReferenceToUnix(const std::string &input)
-{
-    std::string out;
-    for (size_t i = 0; i < input.size(); ++i)
-        if (!(input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n'))
-            out += input[i];
-    return out;
-}
-
-std::string ReferenceToWindows(const std::string &input)
-{
-    std::string out;
-    for (char c : input) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
 }
 
 std::string RandomText(std::mt19937 &random, size_t length, int markerPercent)
@@ -163,6 +143,39 @@ TEST(LineEndings, AllImplementationsMatchTheReference)
         for (const auto &impl : kImplementations) {
             ASSERT_EQ(RunToUnix(impl, input), unixForm) << impl.name << ", length " << input.size();
             ASSERT_EQ(RunToWindows(impl, input), windowsForm) << impl.name << ", length " << input.size();
+        }
+    }
+}
+
+std::string WithoutLineEndBytes(const std::string &text)
+{
+    std::string kept;
+    for (char c : text)
+        if (c != '\r' && c != '\n')
+            kept += c;
+    return kept;
+}
+
+// What must hold whatever the exact rules: the counted length is the length
+// produced, no other byte changes or moves, and a file without CRs survives
+// a trip to Windows and back.
+TEST(LineEndings, PropertiesHoldOnRandomText)
+{
+    std::mt19937 random(4242);
+    for (int round = 0; round < 400; ++round) {
+        const std::string input = RandomText(random, random() % 3000, (int)(random() % 60));
+        const uint32_t size = (uint32_t)input.size();
+        std::string noCr = input;
+        noCr.erase(std::remove(noCr.begin(), noCr.end(), '\r'), noCr.end());
+        for (const auto &impl : kImplementations) {
+            const std::string unixForm = RunToUnix(impl, input);
+            const std::string windowsForm = RunToWindows(impl, input);
+            ASSERT_EQ(unixForm.size(), ReferenceToUnix(input).size()) << impl.name;
+            ASSERT_EQ(size - impl.countPairs(Bytes(input), size), unixForm.size()) << impl.name;
+            ASSERT_EQ(size + impl.countLineFeeds(Bytes(input), size), windowsForm.size()) << impl.name;
+            ASSERT_EQ(WithoutLineEndBytes(unixForm), WithoutLineEndBytes(input)) << impl.name;
+            ASSERT_EQ(WithoutLineEndBytes(windowsForm), WithoutLineEndBytes(input)) << impl.name;
+            ASSERT_EQ(RunToUnix(impl, RunToWindows(impl, noCr)), noCr) << impl.name;
         }
     }
 }

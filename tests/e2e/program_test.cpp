@@ -91,6 +91,21 @@ TEST_F(Program, ConvertWritesTheOtherFileSilentlyThenRefusesToOverwrite)
     EXPECT_EQ(ReadBytes(Name("notes-unix.txt")), "one\ntwo\nlone\rcr\n");
 }
 
+TEST_F(Program, PathsAsLongAsTheFieldsAllowConvert)
+{
+    // 259 characters, the most a field takes, name exactly these files.
+    std::string source = Name("s-");
+    source += std::string(259 - source.size() - 4, 's') + ".txt";
+    std::string destination = Name("d-");
+    destination += std::string(259 - destination.size() - 4, 'd') + ".txt";
+    ASSERT_EQ(source.size(), 259u);
+    WriteBytes(source, "x\r\ny\r\n");
+    SetField(app_, IDC_WINDOWS_PATH, source);
+    SetField(app_, IDC_UNIX_PATH, destination);
+    EXPECT_EQ(ConvertAndReadMessage().text, "");
+    EXPECT_EQ(ReadBytes(destination), "x\ny\n");
+}
+
 TEST_F(Program, EnterConvertsAndEscapeLeavesTheWindowOpen)
 {
     WriteBytes(Name("from-unix.txt"), std::string("a\nb\n\x8A\x8D", 6));

@@ -24,15 +24,25 @@ fs::path MakeTempDir()
 
 void WriteBytes(const fs::path &path, const std::string &bytes)
 {
-    FILE *file = std::fopen(Narrow(path).c_str(), "wb");
-    ASSERT_NE(file, nullptr) << Narrow(path);
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    ASSERT_EQ(std::fclose(file), 0);
+    WriteBytes(Narrow(path), bytes);
 }
 
 std::optional<std::string> ReadBytes(const fs::path &path)
 {
-    FILE *file = std::fopen(Narrow(path).c_str(), "rb");
+    return ReadBytes(Narrow(path));
+}
+
+void WriteBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    ASSERT_EQ(std::fclose(file), 0);
+}
+
+std::optional<std::string> ReadBytes(const std::string &path)
+{
+    FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return std::nullopt;
     std::string bytes;

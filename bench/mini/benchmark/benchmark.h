@@ -1,6 +1,7 @@
 // The part of Google Benchmark's interface that the benchmarks use, for
 // targets where the library is not available. Each benchmark runs its loop
-// for at least half a second and prints the best throughput seen.
+// at least three times and for at least half a second (or its MinTime), and
+// prints the best time and throughput seen.
 #ifndef PELMORA_MINI_BENCHMARK_H
 #define PELMORA_MINI_BENCHMARK_H
 
@@ -12,11 +13,15 @@ namespace benchmark {
 class State {
 public:
     explicit State(int64_t iterations) : remaining_(iterations), iterations_(iterations) {}
+    struct Value {
+        Value() {}
+        ~Value() {}
+    };
     struct Iterator {
         State *state;
         bool operator!=(const Iterator &) const { return state->remaining_ > 0; }
         void operator++() { --state->remaining_; }
-        int operator*() const { return 0; }
+        Value operator*() const { return Value(); }
     };
     Iterator begin() { return Iterator{this}; }
     Iterator end() { return Iterator{this}; }
@@ -38,6 +43,8 @@ typedef void (*Function)(State &);
 struct Registration {
     Registration *Unit(int) { return this; }
     Registration *UseRealTime() { return this; }
+    Registration *MinTime(double seconds) { minTime = seconds; return this; }
+    double minTime = 0.5;
 };
 Registration *RegisterBenchmark(const char *name, Function function);
 
@@ -61,7 +68,7 @@ void Shutdown();
 #define BENCHMARK_NAME_(a, b) a##b
 #define BENCHMARK_NAME(a, b) BENCHMARK_NAME_(a, b)
 #define BENCHMARK(function)                                                                                   \
-    static ::benchmark::Registration *BENCHMARK_NAME(registration_, __LINE__) =                               \
+    static ::benchmark::Registration *BENCHMARK_NAME(registration_, __COUNTER__) =                               \
         ::benchmark::RegisterBenchmark(#function, function)
 
 #endif
