@@ -14,9 +14,9 @@ missing_packages() {
   command -v g++ >/dev/null || need+=(g++)
   command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
   command -v wine >/dev/null || need+=(wine)
+  dpkg -s wine64 >/dev/null 2>&1 || need+=(wine64)
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
   command -v Xvfb >/dev/null || need+=(xvfb)
-  command -v xdotool >/dev/null || need+=(xdotool)
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   if [ "${1:-}" = test ]; then
     dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
