@@ -38,24 +38,10 @@ protected:
 
     fs::path Path(const std::string &name) const { return dir_ / name; }
     std::string Name(const std::string &name) const { return Narrow(Path(name)); }
-
-    // One Convert press, the way the window makes it; returns what was shown.
-    std::vector<CapturedMessage> Convert(const std::string &windowsPath, const std::string &unixPath,
-                                         HWND owner = NULL)
+    static std::vector<CapturedMessage> Convert(const std::string &windowsPath, const std::string &unixPath,
+                                                HWND owner = NULL)
     {
-        BeginMessageCapture();
-        RunConversion(owner, windowsPath.c_str(), unixPath.c_str());
-        return EndMessageCapture();
-    }
-
-    // Expects exactly one converter failure message, with no owner.
-    static void ExpectOneFailure(const std::vector<CapturedMessage> &messages, const char *text)
-    {
-        ASSERT_EQ(messages.size(), 1u) << "expected \"" << text << "\"";
-        EXPECT_EQ(messages[0].text, text);
-        EXPECT_EQ(messages[0].caption, "Error");
-        EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
-        EXPECT_EQ(messages[0].owner, (HWND)NULL);
+        return ConvertAndCapture(owner, windowsPath, unixPath);
     }
 
     fs::path dir_;
@@ -137,12 +123,7 @@ TEST_F(Conversion, WarnsOwnedByTheWindowWhenNeitherOrBothExist)
     HWND owner = CreateOwnerWindow();
 
     // Neither exists.
-    auto messages = Convert(windowsName, unixName, owner);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
-    EXPECT_EQ(messages[0].caption, "Error");
-    EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
-    EXPECT_EQ(messages[0].owner, owner);
+    ExpectOneWarning(Convert(windowsName, unixName, owner), kNeitherOrBoth, owner);
     EXPECT_FALSE(fs::exists(windowsName));
     EXPECT_FALSE(fs::exists(unixName));
 
@@ -151,16 +132,12 @@ TEST_F(Conversion, WarnsOwnedByTheWindowWhenNeitherOrBothExist)
     WriteBytes(windowsName, "a\r\nb\r\n");
     EXPECT_TRUE(Convert(windowsName, unixName, owner).empty());
     WriteBytes(unixName, "changed by the user\n");
-    messages = Convert(windowsName, unixName, owner);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
+    ExpectOneWarning(Convert(windowsName, unixName, owner), kNeitherOrBoth, owner);
     EXPECT_EQ(ReadBytes(windowsName), "a\r\nb\r\n");
     EXPECT_EQ(ReadBytes(unixName), "changed by the user\n");
 
     // The same file in both fields.
-    messages = Convert(windowsName, windowsName, owner);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, kNeitherOrBoth);
+    ExpectOneWarning(Convert(windowsName, windowsName, owner), kNeitherOrBoth, owner);
     EXPECT_EQ(ReadBytes(windowsName), "a\r\nb\r\n");
 
     DestroyOwnerWindow(owner);
@@ -171,8 +148,8 @@ TEST_F(Conversion, DestinationThatCannotBeCreatedIsReportedAndSourceKept)
     WriteBytes(Path("source.txt"), "a\r\n");
 
     // A folder that does not exist, and an empty Unix field.
-    ExpectOneFailure(Convert(Name("source.txt"), Name("no-such-folder/out.txt")), kCannotCreate);
-    ExpectOneFailure(Convert(Name("source.txt"), ""), kCannotCreate);
+    ExpectOneWarning(Convert(Name("source.txt"), Name("no-such-folder/out.txt")), kCannotCreate);
+    ExpectOneWarning(Convert(Name("source.txt"), ""), kCannotCreate);
     EXPECT_FALSE(fs::exists(Path("no-such-folder")));
     EXPECT_EQ(ReadBytes(Path("source.txt")), "a\r\n");
 }
@@ -185,14 +162,14 @@ TEST_F(Conversion, NeverTruncatesAFileThatAppearedAtTheDestination)
     WriteBytes(Path("late.txt"), "precious");
     BeginMessageCapture();
     ConvertWindowsToUnix(Name("source.txt").c_str(), Name("late.txt").c_str());
-    ExpectOneFailure(EndMessageCapture(), kCannotCreate);
+    ExpectOneWarning(EndMessageCapture(), kCannotCreate);
     EXPECT_EQ(ReadBytes(Path("late.txt")), "precious");
 
     // A folder in the destination's place is not replaced either.
     fs::create_directory(Path("folder"));
     BeginMessageCapture();
     ConvertUnixToWindows(Name("source.txt").c_str(), Name("folder").c_str());
-    ExpectOneFailure(EndMessageCapture(), kCannotCreate);
+    ExpectOneWarning(EndMessageCapture(), kCannotCreate);
     EXPECT_TRUE(fs::is_directory(Path("folder")));
     EXPECT_EQ(ReadBytes(Path("source.txt")), "a\r\nb\r\n");
 }
@@ -202,7 +179,7 @@ TEST_F(Conversion, SourceThatVanishedAfterTheProbeCreatesNothing)
     for (auto convert : {ConvertWindowsToUnix, ConvertUnixToWindows}) {
         BeginMessageCapture();
         convert(Name("gone.txt").c_str(), Name("out.txt").c_str());
-        ExpectOneFailure(EndMessageCapture(), kCannotRead);
+        ExpectOneWarning(EndMessageCapture(), kCannotRead);
         EXPECT_FALSE(fs::exists(Path("out.txt")));
     }
 }
@@ -216,7 +193,7 @@ TEST_F(Conversion, SourcesOfFourGibibytesOrMoreAreTooLarge)
         for (bool fromWindows : {true, false}) {
             const auto messages = fromWindows ? Convert(Name("huge.txt"), Name("out.txt"))
                                               : Convert(Name("out.txt"), Name("huge.txt"));
-            ExpectOneFailure(messages, kTooLarge);
+            ExpectOneWarning(messages, kTooLarge);
             EXPECT_FALSE(fs::exists(Path("out.txt"))) << size;
         }
         EXPECT_EQ(fs::file_size(Path("huge.txt")), size);
@@ -230,7 +207,7 @@ TEST_F(Conversion, SourceTooBigForA32BitProcessIsOutOfMemory)
 {
     // Just under 4 GiB passes the size check, but this process cannot hold it.
     MakeSparseFile(Path("big.txt"), 0xFFFFFFFEull);
-    ExpectOneFailure(Convert(Name("big.txt"), Name("out.txt")), kNoMemory);
+    ExpectOneWarning(Convert(Name("big.txt"), Name("out.txt")), kNoMemory);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
 }
 
@@ -262,7 +239,7 @@ TEST_F(Conversion, FailedWriteLeavesNoDestination)
         messages = Convert(Name("out.txt"), Name("source.txt"));
     }
     std::signal(SIGXFSZ, SIG_DFL);
-    ExpectOneFailure(messages, kCannotWrite);
+    ExpectOneWarning(messages, kCannotWrite);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
     EXPECT_EQ(ReadBytes(Path("source.txt")), source);
 }
@@ -279,7 +256,7 @@ TEST_F(Conversion, AllocationFailureWritesNothing)
         ScopedLimit limit(RLIMIT_AS, 512ull << 20);
         messages = Convert(Name("big.txt"), Name("out.txt"));
     }
-    ExpectOneFailure(messages, kNoMemory);
+    ExpectOneWarning(messages, kNoMemory);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
 }
 
@@ -292,7 +269,7 @@ TEST_F(Conversion, OutputThatWouldNotFitIn32BitsIsTooLarge)
     for (int i = 0; i < 2048; ++i)
         ASSERT_EQ(std::fwrite(chunk.data(), 1, chunk.size(), file), chunk.size());
     std::fclose(file);
-    ExpectOneFailure(Convert(Name("out.txt"), Name("lines.txt")), kTooLarge);
+    ExpectOneWarning(Convert(Name("out.txt"), Name("lines.txt")), kTooLarge);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
 }
 

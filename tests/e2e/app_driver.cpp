@@ -1,4 +1,5 @@
 #include "app_driver.h"
+#include "message_box_win32.h"
 
 #include <vector>
 
@@ -140,22 +141,11 @@ HWND FindMessageBox(const App &app)
     return NULL;
 }
 
-static HWND FindIconControl(HWND box)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
-        char className[32] = "";
-        GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-            return child;
-    }
-    return NULL;
-}
-
 // Icon handles do not cross processes, so the icon is told by its pixels:
 // what the box shows is compared with each standard icon drawn here.
 static unsigned IconStyleShown(HWND box)
 {
-    HWND control = FindIconControl(box);
+    HWND control = FindMessageBoxIcon(box);
     if (control == NULL)
         return 0;
     UpdateWindow(box);
@@ -171,19 +161,12 @@ static unsigned IconStyleShown(HWND box)
     BitBlt(shown, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
     const COLORREF background = GetPixel(shown, 0, 0);
 
-    const struct {
-        LPCSTR icon;
-        unsigned style;
-    } candidates[] = {{IDI_WARNING, MB_ICONWARNING},
-                      {IDI_INFORMATION, MB_ICONINFORMATION},
-                      {IDI_ERROR, MB_ICONERROR},
-                      {IDI_QUESTION, MB_ICONQUESTION}};
     unsigned best = 0;
     long bestDifference = 0x7FFFFFFF;
     HDC drawn = CreateCompatibleDC(screen);
     HBITMAP drawnBitmap = CreateCompatibleBitmap(screen, size, size);
     HGDIOBJ oldDrawn = SelectObject(drawn, drawnBitmap);
-    for (const auto &candidate : candidates) {
+    for (const StandardIcon &candidate : kStandardIcons) {
         HBRUSH brush = CreateSolidBrush(background);
         RECT all = {0, 0, size, size};
         FillRect(drawn, &all, brush);
@@ -223,9 +206,7 @@ ShownMessage ReadMessageBox(HWND box)
     message.owner = GetWindow(box, GW_OWNER);
     message.text = text;
     message.caption = caption;
-    const bool onlyOk = GetDlgItem(box, IDOK) != NULL && GetDlgItem(box, IDCANCEL) == NULL &&
-                        GetDlgItem(box, IDYES) == NULL && GetDlgItem(box, IDNO) == NULL;
-    message.style = IconStyleShown(box) | (onlyOk ? MB_OK : 0x0F);
+    message.style = IconStyleShown(box) | MessageBoxButtons(box);
     return message;
 }
 

@@ -87,17 +87,7 @@ protected:
 
     static std::vector<CapturedMessage> Convert(const std::string &windowsPath, const std::string &unixPath)
     {
-        BeginMessageCapture();
-        RunConversion(NULL, windowsPath.c_str(), unixPath.c_str());
-        return EndMessageCapture();
-    }
-
-    static void ExpectOnly(const std::vector<CapturedMessage> &messages, const char *text)
-    {
-        ASSERT_EQ(messages.size(), 1u) << "expected \"" << text << "\"";
-        EXPECT_EQ(messages[0].text, text);
-        EXPECT_EQ(messages[0].caption, "Error");
-        EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
+        return ConvertAndCapture(NULL, windowsPath, unixPath);
     }
 
     fs::path dir_;
@@ -110,13 +100,13 @@ TEST_F(Faults, SourceHeldByAnotherProgramIsNotConverted)
     ASSERT_TRUE(holder.Hold(Name("busy.txt")));
 
     // It does not open for reading, so to the probe it is absent.
-    ExpectOnly(Convert(Name("busy.txt"), Name("out.txt")), kNeitherOrBoth);
+    ExpectOneWarning(Convert(Name("busy.txt"), Name("out.txt")), kNeitherOrBoth);
     EXPECT_FALSE(fs::exists(Name("out.txt")));
 
     // Should it become busy only after the probe, the converter says so.
     BeginMessageCapture();
     ConvertWindowsToUnix(Name("busy.txt").c_str(), Name("out.txt").c_str());
-    ExpectOnly(EndMessageCapture(), kCannotRead);
+    ExpectOneWarning(EndMessageCapture(), kCannotRead);
     EXPECT_FALSE(fs::exists(Name("out.txt")));
 }
 
@@ -127,7 +117,7 @@ TEST_F(Faults, DestinationHeldByAnotherProgramIsLeftAlone)
     {
         HeldFile holder;
         ASSERT_TRUE(holder.Hold(Name("busy.txt")));
-        ExpectOnly(Convert(Name("source.txt"), Name("busy.txt")), kCannotCreate);
+        ExpectOneWarning(Convert(Name("source.txt"), Name("busy.txt")), kCannotCreate);
     }
     EXPECT_EQ(ReadBytes(Name("busy.txt")), "someone else's");
     EXPECT_EQ(ReadBytes(Name("source.txt")), "a\r\nb\r\n");
@@ -168,13 +158,13 @@ TEST_F(Faults, FoldersAndTrailingBackslashesAreNotFiles)
         {Name("out.txt"), Name("folder")},
     };
     for (const auto &c : cases) {
-        ExpectOnly(Convert(c[0], c[1]), kNeitherOrBoth);
+        ExpectOneWarning(Convert(c[0], c[1]), kNeitherOrBoth);
         EXPECT_FALSE(fs::exists(Name("out.txt"))) << c[0] << " / " << c[1];
     }
     // A destination that names an existing folder is not replaced.
     BeginMessageCapture();
     ConvertWindowsToUnix(Name("file.txt").c_str(), (Name("folder") + "\\").c_str());
-    ExpectOnly(EndMessageCapture(), kCannotCreate);
+    ExpectOneWarning(EndMessageCapture(), kCannotCreate);
     EXPECT_TRUE(fs::is_directory(Name("folder")));
     EXPECT_EQ(ReadBytes(Name("file.txt")), "x\r\n");
 }
@@ -199,8 +189,8 @@ TEST_F(Faults, OneFileNamedTwoWaysIsRefused)
     else
         std::printf("no short name for %s here\n", path.c_str());
     for (const auto &other : spellings) {
-        ExpectOnly(Convert(path, other), kNeitherOrBoth);
-        ExpectOnly(Convert(other, path), kNeitherOrBoth);
+        ExpectOneWarning(Convert(path, other), kNeitherOrBoth);
+        ExpectOneWarning(Convert(other, path), kNeitherOrBoth);
     }
     SetCurrentDirectoryA(saved);
     EXPECT_EQ(ReadBytes(path), "keep\r\nme\r\n");

@@ -1,6 +1,5 @@
 // A write that fails partway. CTest runs this under a file-size limit (see
 // tests/CMakeLists.txt), which makes the write fail as a full disk would.
-#include "conversion.h"
 #include "message_capture.h"
 #include "temp_dir.h"
 
@@ -23,14 +22,8 @@ TEST(WriteFault, IncompleteDestinationIsRemoved)
     const fs::path dir = MakeTempDir();
     const std::string source(limitBytes * 3 / 4, '\n');
     WriteBytes(dir / "unix.txt", source);
-    BeginMessageCapture();
-    RunConversion(NULL, Narrow(dir / "windows.txt").c_str(), Narrow(dir / "unix.txt").c_str());
-    const auto messages = EndMessageCapture();
-
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "File Conversion Error:\nCannot write the destination file");
-    EXPECT_EQ(messages[0].caption, "Error");
-    EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
+    ExpectOneWarning(ConvertAndCapture(NULL, Narrow(dir / "windows.txt"), Narrow(dir / "unix.txt")),
+                     "File Conversion Error:\nCannot write the destination file");
     EXPECT_FALSE(fs::exists(dir / "windows.txt"));
     EXPECT_EQ(ReadBytes(dir / "unix.txt"), source);
     fs::remove_all(dir);

@@ -21,6 +21,14 @@ struct CapturedMessage {
 void BeginMessageCapture();
 std::vector<CapturedMessage> EndMessageCapture();
 
+// One press of Convert with these paths, the way the window makes it;
+// returns the messages it showed.
+std::vector<CapturedMessage> ConvertAndCapture(HWND owner, const std::string &windowsPath,
+                                               const std::string &unixPath);
+// Exactly one message: this text, the caption "Error", the warning icon, an
+// OK button only, and this owner.
+void ExpectOneWarning(const std::vector<CapturedMessage> &messages, const char *text, HWND owner = NULL);
+
 // A window to own messages; a real hidden one on Windows, a token natively.
 HWND CreateOwnerWindow();
 void DestroyOwnerWindow(HWND owner);

@@ -1,42 +1,20 @@
 #include "message_capture.h"
+#include "message_box_win32.h"
 
 static HHOOK g_hook = NULL;
 static std::vector<CapturedMessage> g_messages;
 
-static HWND FindIconControl(HWND box)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
-        char className[32] = "";
-        GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-            return child;
-    }
-    return NULL;
-}
-
+// In this process the box's icon handle is the shared standard one.
 static unsigned IconStyleOf(HWND box)
 {
-    HWND iconControl = FindIconControl(box);
+    HWND iconControl = FindMessageBoxIcon(box);
     if (iconControl == NULL)
         return 0;
     HICON shown = (HICON)SendMessageA(iconControl, STM_GETICON, 0, 0);
-    if (shown == LoadIconA(NULL, IDI_WARNING))
-        return MB_ICONWARNING;
-    if (shown == LoadIconA(NULL, IDI_INFORMATION))
-        return MB_ICONINFORMATION;
-    if (shown == LoadIconA(NULL, IDI_ERROR))
-        return MB_ICONERROR;
-    if (shown == LoadIconA(NULL, IDI_QUESTION))
-        return MB_ICONQUESTION;
+    for (const StandardIcon &standard : kStandardIcons)
+        if (shown == LoadIconA(NULL, standard.icon))
+            return standard.style;
     return 0xF0; // an icon, but none of the standard ones
-}
-
-static unsigned ButtonStyleOf(HWND box)
-{
-    const bool onlyOk = GetDlgItem(box, IDOK) != NULL && GetDlgItem(box, IDCANCEL) == NULL &&
-                        GetDlgItem(box, IDYES) == NULL && GetDlgItem(box, IDNO) == NULL &&
-                        GetDlgItem(box, IDRETRY) == NULL;
-    return onlyOk ? MB_OK : 0x0F;
 }
 
 static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
@@ -50,7 +28,7 @@ static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
             char caption[256] = "";
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
             GetWindowTextA(box, caption, sizeof caption);
-            g_messages.push_back({GetWindow(box, GW_OWNER), text, caption, IconStyleOf(box) | ButtonStyleOf(box)});
+            g_messages.push_back({GetWindow(box, GW_OWNER), text, caption, IconStyleOf(box) | MessageBoxButtons(box)});
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
     }
