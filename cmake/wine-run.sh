@@ -37,7 +37,7 @@ fi
 # that a write fails partway as on a full disk. Wine's server is started
 # first, without the cap, since it keeps files of its own.
 if [ -n "${PELMORA_FILE_SIZE_LIMIT_KB:-}" ]; then
-  wineserver -p 30 >/dev/null 2>&1 || true
+  wineserver -p30 >/dev/null 2>&1 || true
   trap '' XFSZ
   ulimit -f "$PELMORA_FILE_SIZE_LIMIT_KB"
 fi
