@@ -23,7 +23,8 @@ static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
         HWND box = (HWND)wParam;
         char className[32] = "";
         GetClassNameA(box, className, sizeof className);
-        if (lstrcmpA(className, "#32770") == 0) {
+        // Only message boxes: other dialogs are activated too.
+        if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(box, 0xFFFF) != NULL) {
             char text[512] = "";
             char caption[256] = "";
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
