@@ -167,6 +167,9 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     HWND open = FindDialog(app_, "Open");
     ASSERT_NE(open, (HWND)NULL);
     EXPECT_EQ(GetWindow(open, GW_OWNER), app_.main);
+    char startName[MAX_PATH] = "?";
+    GetDlgItemTextA(open, GetDlgItem(open, cmb13) != NULL ? cmb13 : edt1, startName, MAX_PATH);
+    EXPECT_STREQ(startName, "") << "the dialog starts with an empty name, not the field's";
     HWND readOnly = GetDlgItem(open, chx1);
     EXPECT_TRUE(readOnly == NULL || !IsWindowVisible(readOnly));
     EXPECT_TRUE(CloseDialogWith(open, IDCANCEL));

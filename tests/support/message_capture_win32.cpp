@@ -1,8 +1,12 @@
 #include "message_capture.h"
 #include "message_box_win32.h"
 
+#include <algorithm>
+
 static HHOOK g_hook = NULL;
 static std::vector<CapturedMessage> g_messages;
+// A box can be activated more than once before it closes; count it once.
+static std::vector<HWND> g_seen;
 
 // In this process the box's icon handle is the shared standard one.
 static unsigned IconStyleOf(HWND box)
@@ -24,7 +28,9 @@ static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
         char className[32] = "";
         GetClassNameA(box, className, sizeof className);
         // Only message boxes: other dialogs are activated too.
-        if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(box, 0xFFFF) != NULL) {
+        if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(box, 0xFFFF) != NULL &&
+            std::find(g_seen.begin(), g_seen.end(), box) == g_seen.end()) {
+            g_seen.push_back(box);
             char text[512] = "";
             char caption[256] = "";
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
@@ -39,6 +45,7 @@ static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
 void BeginMessageCapture()
 {
     g_messages.clear();
+    g_seen.clear();
     if (g_hook == NULL)
         g_hook = SetWindowsHookExA(WH_CBT, CaptureHook, NULL, GetCurrentThreadId());
 }
