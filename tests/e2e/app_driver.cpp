@@ -1,16 +1,8 @@
 #include "app_driver.h"
+#include "pelmora_path_win32.h"
 #include "message_box_win32.h"
 
 #include <vector>
-
-static std::string ProgramPath()
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string folder(path);
-    folder.resize(folder.find_last_of("\\/") + 1);
-    return folder + "Pelmora.exe";
-}
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds)
 {
@@ -60,7 +52,7 @@ bool StartApp(App *app)
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    std::string path = ProgramPath();
+    std::string path = PelmoraPath();
     if (!CreateProcessA(path.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &app->process))
         return false;
     WaitForInputIdle(app->process.hProcess, 20000);

@@ -1,5 +1,6 @@
 // The executable itself: what kind of program it is, and the resources it
 // carries, read back from the file.
+#include "pelmora_path_win32.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string ProgramPath()
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string folder(path);
-    folder.resize(folder.find_last_of("\\/") + 1);
-    return folder + "Pelmora.exe";
-}
 
 const WORD kUsEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
@@ -85,7 +77,7 @@ class Resources : public testing::Test {
 protected:
     void SetUp() override
     {
-        module_ = LoadLibraryExA(ProgramPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        module_ = LoadLibraryExA(PelmoraPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module_, (HMODULE)NULL);
     }
     void TearDown() override
@@ -356,7 +348,7 @@ TEST_F(Resources, VersionBlock)
 
 TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
 {
-    std::ifstream file(ProgramPath(), std::ios::binary);
+    std::ifstream file(PelmoraPath(), std::ios::binary);
     const std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(image.size(), sizeof(IMAGE_DOS_HEADER));
     IMAGE_DOS_HEADER dos;
@@ -370,7 +362,7 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
     EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
 
     // Only system DLLs: the loaded image lists what it imports.
-    HMODULE loaded = LoadLibraryExA(ProgramPath().c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
+    HMODULE loaded = LoadLibraryExA(PelmoraPath().c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(loaded, (HMODULE)NULL);
     const BYTE *mapped = (const BYTE *)loaded;
     const IMAGE_NT_HEADERS32 *headers = (const IMAGE_NT_HEADERS32 *)(mapped + ((const IMAGE_DOS_HEADER *)mapped)->e_lfanew);

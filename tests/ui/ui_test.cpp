@@ -1,6 +1,7 @@
 // The window's procedures in this process: the icons they set, and the
 // messages shown when a dialog cannot be created.
 #include "message_capture.h"
+#include "pelmora_path_win32.h"
 #include "resource.h"
 #include "ui.h"
 
@@ -11,15 +12,6 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int);
 
 namespace {
-
-std::string ProgramPath()
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string folder(path);
-    folder.resize(folder.find_last_of("\\/") + 1);
-    return folder + "Pelmora.exe";
-}
 
 SIZE IconSize(HICON icon)
 {
@@ -41,7 +33,7 @@ class MainDialog : public testing::Test {
 protected:
     void SetUp() override
     {
-        templates_ = LoadLibraryExA(ProgramPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        templates_ = LoadLibraryExA(PelmoraPath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(templates_, (HMODULE)NULL);
         dialog_ = CreateDialogParamA(templates_, MAKEINTRESOURCEA(IDD_MAIN), NULL, MainDialogProc, 0);
         ASSERT_NE(dialog_, (HWND)NULL);
