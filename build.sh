@@ -4,7 +4,6 @@
 #   ./build.sh test   build natively (plain and sanitized) and for Windows, and run every test
 set -euo pipefail
 cd "$(dirname "$0")"
-root=$(pwd)
 
 say() { printf '\n== %s\n' "$*"; }
 

@@ -147,15 +147,30 @@ TEST_F(Program, ConverterFailureIsReportedWithoutOwner)
     EXPECT_EQ(ConvertAndReadMessage().text, kNeitherOrBoth);
 }
 
+// The file dialog's name box: a combo box in the explorer style, an edit
+// control in older ones.
+HWND FileNameBox(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, cmb13);
+    return box != NULL ? box : GetDlgItem(dialog, edt1);
+}
+
 // Types a name into an open file dialog and confirms it.
 void ChooseInFileDialog(HWND dialog, const std::string &name)
 {
-    HWND edit = GetDlgItem(dialog, cmb13);
-    if (edit == NULL)
-        edit = GetDlgItem(dialog, edt1);
+    HWND edit = FileNameBox(dialog);
     ASSERT_NE(edit, (HWND)NULL) << "no file name box";
     SendMessageA(edit, WM_SETTEXT, 0, (LPARAM)name.c_str());
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+}
+
+// Chooses a name the dialog takes as it is, and waits until it has closed
+// and the program has filled in its field.
+void ChooseAndWait(const App &app, HWND dialog, const std::string &name)
+{
+    ChooseInFileDialog(dialog, name);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+    Settle(app);
 }
 
 TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
@@ -168,7 +183,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     ASSERT_NE(open, (HWND)NULL);
     EXPECT_EQ(GetWindow(open, GW_OWNER), app_.main);
     char startName[MAX_PATH] = "?";
-    GetDlgItemTextA(open, GetDlgItem(open, cmb13) != NULL ? cmb13 : edt1, startName, MAX_PATH);
+    GetWindowTextA(FileNameBox(open), startName, MAX_PATH);
     EXPECT_STREQ(startName, "") << "the dialog starts with an empty name, not the field's";
     HWND readOnly = GetDlgItem(open, chx1);
     EXPECT_TRUE(readOnly == NULL || !IsWindowVisible(readOnly));
@@ -180,9 +195,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     Press(app_, IDC_BROWSE_UNIX);
     open = FindDialog(app_, "Open");
     ASSERT_NE(open, (HWND)NULL);
-    ChooseInFileDialog(open, Name("fresh.txt"));
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(open); }, 10000));
-    Settle(app_);
+    ChooseAndWait(app_, open, Name("fresh.txt"));
     EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("fresh.txt"));
 
     // The Unix field names an existing file: browsing for the Windows file
@@ -208,9 +221,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     Press(app_, IDC_BROWSE_UNIX);
     save = FindDialog(app_, "Save As");
     ASSERT_NE(save, (HWND)NULL);
-    ChooseInFileDialog(save, Name("renamed"));
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 10000));
-    Settle(app_);
+    ChooseAndWait(app_, save, Name("renamed"));
     EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("renamed.txt"));
     EXPECT_FALSE(fs::exists(Name("renamed.txt")));
 
