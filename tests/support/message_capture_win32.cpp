@@ -27,9 +27,12 @@ static LRESULT CALLBACK CaptureHook(int code, WPARAM wParam, LPARAM lParam)
         HWND box = (HWND)wParam;
         char className[32] = "";
         GetClassNameA(box, className, sizeof className);
-        // Only message boxes: other dialogs are activated too.
-        if (lstrcmpA(className, "#32770") == 0 && GetDlgItem(box, 0xFFFF) != NULL &&
-            std::find(g_seen.begin(), g_seen.end(), box) == g_seen.end()) {
+        // Only this thread's message boxes: other dialogs are activated too,
+        // and Wine also calls this hook when the activation passes to a
+        // window of another process, such as another test's message box as
+        // it closes.
+        if (GetWindowThreadProcessId(box, NULL) == GetCurrentThreadId() && lstrcmpA(className, "#32770") == 0 &&
+            GetDlgItem(box, 0xFFFF) != NULL && std::find(g_seen.begin(), g_seen.end(), box) == g_seen.end()) {
             g_seen.push_back(box);
             char text[512] = "";
             char caption[256] = "";

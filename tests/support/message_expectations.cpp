@@ -13,7 +13,11 @@ std::vector<CapturedMessage> ConvertAndCapture(HWND owner, const std::string &wi
 
 void ExpectOneWarning(const std::vector<CapturedMessage> &messages, const char *text, HWND owner)
 {
-    ASSERT_EQ(messages.size(), 1u) << "expected \"" << text << "\"";
+    testing::Message shown;
+    for (const CapturedMessage &message : messages)
+        shown << "\n  \"" << message.text << "\", caption \"" << message.caption << "\", style 0x" << std::hex
+              << message.style << std::dec << ", owner " << message.owner;
+    ASSERT_EQ(messages.size(), 1u) << "expected \"" << text << "\"; shown:" << shown;
     EXPECT_EQ(messages[0].text, text);
     EXPECT_EQ(messages[0].caption, "Error");
     EXPECT_EQ(messages[0].style, MB_OK | MB_ICONWARNING);
