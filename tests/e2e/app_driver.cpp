@@ -2,6 +2,9 @@
 #include "pelmora_path_win32.h"
 #include "message_box_win32.h"
 
+#include <gtest/gtest.h>
+
+#include <string>
 #include <vector>
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds)
@@ -20,6 +23,7 @@ struct Search {
     const char *caption;
     HWND exclude;
     std::vector<HWND> found;
+    bool hiddenToo;
 };
 
 static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
@@ -29,8 +33,8 @@ static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
     GetWindowThreadProcessId(window, &processId);
     char className[64] = "";
     GetClassNameA(window, className, sizeof className);
-    if (processId != search->processId || window == search->exclude || !IsWindowVisible(window) ||
-        lstrcmpA(className, "#32770") != 0)
+    if (processId != search->processId || window == search->exclude ||
+        (!search->hiddenToo && !IsWindowVisible(window)) || lstrcmpA(className, "#32770") != 0)
         return TRUE;
     char caption[256] = "";
     GetWindowTextA(window, caption, sizeof caption);
@@ -41,9 +45,16 @@ static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
 
 static HWND FindProcessDialog(DWORD processId, const char *caption, HWND exclude)
 {
-    Search search = {processId, caption, exclude, {}};
+    Search search = {processId, caption, exclude, {}, false};
     EnumWindows(CollectDialog, (LPARAM)&search);
     return search.found.empty() ? NULL : search.found.front();
+}
+
+static std::string WindowText(HWND window)
+{
+    char text[256] = "";
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    return text;
 }
 
 bool StartApp(App *app)
@@ -124,59 +135,91 @@ HWND FindDialog(const App &app, const char *caption)
 
 HWND FindMessageBox(const App &app)
 {
-    // A message box is the dialog with the text control 0xFFFF.
-    Search search = {app.process.dwProcessId, NULL, app.main, {}};
+    // A message box is the dialog with the text control 0xFFFF. One still
+    // being made counts too, since the program may answer a Settle while it
+    // makes the box; it is then awaited until it shows.
+    Search search = {app.process.dwProcessId, NULL, app.main, {}, true};
     EnumWindows(CollectDialog, (LPARAM)&search);
-    for (HWND window : search.found)
-        if (GetDlgItem(window, 0xFFFF) != NULL)
+    for (HWND window : search.found) {
+        if (GetDlgItem(window, 0xFFFF) == NULL)
+            continue;
+        if (!WaitUntil([&] { return !IsWindow(window) || IsWindowVisible(window); }, 10000))
+            ADD_FAILURE() << "a message box was made but not shown within 10 s: " << WindowText(window);
+        if (IsWindow(window))
             return window;
+    }
     return NULL;
 }
 
+// How far the pixels at the box's icon are from one standard icon drawn
+// here on the same background: 0 for the very same picture.
+static long IconDifference(HDC shown, HDC drawn, int size, LPCSTR icon)
+{
+    const COLORREF background = GetPixel(shown, 0, 0);
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT all = {0, 0, size, size};
+    FillRect(drawn, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(drawn, 0, 0, LoadIconA(NULL, icon), size, size, 0, NULL, DI_NORMAL);
+    long difference = 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const COLORREF a = GetPixel(shown, x, y);
+            const COLORREF b = GetPixel(drawn, x, y);
+            difference += labs((long)GetRValue(a) - GetRValue(b)) + labs((long)GetGValue(a) - GetGValue(b)) +
+                          labs((long)GetBValue(a) - GetBValue(b));
+        }
+    return difference;
+}
+
+static std::string WindowName(HWND window)
+{
+    char className[64] = "";
+    char caption[128] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    return std::string(className) + " \"" + caption + "\"";
+}
+
 // Icon handles do not cross processes, so the icon is told by its pixels:
-// what the box shows is compared with each standard icon drawn here.
+// what the screen shows at the box's icon, compared with each standard icon
+// drawn here. The screen can lag behind the box's own drawing, so it is read
+// again until one icon matches (a few pixels of anti-aliasing may differ), for
+// five seconds at most; then the test fails with what the screen showed.
 static unsigned IconStyleShown(HWND box)
 {
     HWND control = FindMessageBoxIcon(box);
     if (control == NULL)
         return 0;
-    UpdateWindow(box);
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
-    RECT rect;
-    GetWindowRect(control, &rect);
     const int size = GetSystemMetrics(SM_CXICON);
+    const long limit = size * size * 8;
     HDC screen = GetDC(NULL);
     HDC shown = CreateCompatibleDC(screen);
     HBITMAP shownBitmap = CreateCompatibleBitmap(screen, size, size);
     HGDIOBJ oldShown = SelectObject(shown, shownBitmap);
-    BitBlt(shown, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
-    const COLORREF background = GetPixel(shown, 0, 0);
-
-    unsigned best = 0;
-    long bestDifference = 0x7FFFFFFF;
     HDC drawn = CreateCompatibleDC(screen);
     HBITMAP drawnBitmap = CreateCompatibleBitmap(screen, size, size);
     HGDIOBJ oldDrawn = SelectObject(drawn, drawnBitmap);
-    for (const StandardIcon &candidate : kStandardIcons) {
-        HBRUSH brush = CreateSolidBrush(background);
-        RECT all = {0, 0, size, size};
-        FillRect(drawn, &all, brush);
-        DeleteObject(brush);
-        DrawIconEx(drawn, 0, 0, LoadIconA(NULL, candidate.icon), size, size, 0, NULL, DI_NORMAL);
-        long difference = 0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x) {
-                const COLORREF a = GetPixel(shown, x, y);
-                const COLORREF b = GetPixel(drawn, x, y);
-                difference += labs((long)GetRValue(a) - GetRValue(b)) + labs((long)GetGValue(a) - GetGValue(b)) +
-                              labs((long)GetBValue(a) - GetBValue(b));
+
+    unsigned best = 0;
+    long bestDifference = 0x7FFFFFFF;
+    RECT rect = {0, 0, 0, 0};
+    const DWORD start = GetTickCount();
+    do {
+        if (bestDifference != 0x7FFFFFFF)
+            Sleep(50);
+        GetWindowRect(control, &rect);
+        BitBlt(shown, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
+        bestDifference = 0x7FFFFFFF;
+        for (const StandardIcon &candidate : kStandardIcons) {
+            const long difference = IconDifference(shown, drawn, size, candidate.icon);
+            if (difference < bestDifference) {
+                bestDifference = difference;
+                best = candidate.style;
             }
-        if (difference < bestDifference) {
-            bestDifference = difference;
-            best = candidate.style;
         }
-    }
+    } while (bestDifference >= limit && GetTickCount() - start < 5000);
+
     SelectObject(drawn, oldDrawn);
     DeleteObject(drawnBitmap);
     DeleteDC(drawn);
@@ -184,12 +227,22 @@ static unsigned IconStyleShown(HWND box)
     DeleteObject(shownBitmap);
     DeleteDC(shown);
     ReleaseDC(NULL, screen);
-    // A close match only: a few pixels of anti-aliasing may differ.
-    return bestDifference < size * size * 8 ? best : 0xF0;
+    if (bestDifference < limit)
+        return best;
+    const POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    ADD_FAILURE() << "for 5 s no standard icon matched the screen at the message box's icon (" << rect.left << ","
+                  << rect.top << "): closest style 0x" << std::hex << best << std::dec << ", difference "
+                  << bestDifference << " (a match is under " << limit << "); the window seen there is "
+                  << WindowName(WindowFromPoint(middle)) << ", the foreground window "
+                  << WindowName(GetForegroundWindow());
+    return 0xF0;
 }
 
 ShownMessage ReadMessageBox(HWND box)
 {
+    // Everything sent to the box so far has been handled, its painting too.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
     ShownMessage message;
     char text[1024] = "";
     char caption[256] = "";
