@@ -15,12 +15,20 @@ export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win32
-if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
+ready="$WINEPREFIX/.pelmora-prefix-v2"
+if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
+  if [ ! -f "$ready" ]; then
     wineboot --init >/dev/null 2>&1 || true
+    # Debian's Wine does not look in the folder where fonts-wine puts Wine's
+    # own fonts, so without these links Marlett is missing (the caption
+    # buttons show as the letters 0, 1 and r) and MS Sans Serif becomes some
+    # other face. Windows' own font folder in the prefix is always searched.
+    for font in /usr/share/wine/fonts/*; do
+      [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    done
     # A crash prints its backtrace and ends the process instead of waiting
     # for someone to close Wine's crash dialog.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
@@ -29,7 +37,7 @@ if [ ! -f "$WINEPREFIX/.pelmora-ready" ]; then
       wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
     fi
     wineserver -w
-    touch "$WINEPREFIX/.pelmora-ready"
+    touch "$ready"
   fi
   exec 9>&-
 fi
@@ -41,4 +49,20 @@ if [ -n "${PELMORA_FILE_SIZE_LIMIT_KB:-}" ]; then
   trap '' XFSZ
   ulimit -f "$PELMORA_FILE_SIZE_LIMIT_KB"
 fi
-exec wine "$@"
+if [ "$desktop" = 0 ]; then
+  exec wine "$@"
+fi
+# Wine's own services, which the first program of a fresh server starts, keep
+# that program's standard error open for as long as the server runs. Were it
+# a test's output pipe, CTest would wait for it, long after the test ended,
+# and might time the test out. So the program writes to a file, which is
+# followed here until the program ends.
+log=$(mktemp "${TMPDIR:-/tmp}/pelmora-wine-output-XXXXXX")
+wine "$@" >"$log" 2>&1 </dev/null &
+program=$!
+trap 'kill "$program" 2>/dev/null || true; rm -f "$log"' EXIT
+tail -c +1 -s 0.1 --pid="$program" -f "$log" &
+status=0
+wait "$program" || status=$?
+wait
+exit "$status"

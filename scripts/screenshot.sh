@@ -23,7 +23,7 @@ app=$!
 # The first run in a new prefix sets Wine up first; wait for the window.
 for _ in $(seq 120); do
   sleep 1
-  if [ -f "$WINEPREFIX/.pelmora-ready" ]; then
+  if [ -f "$WINEPREFIX/.pelmora-prefix-v2" ]; then
     sleep 4
     break
   fi
