@@ -1,44 +1,13 @@
 #!/usr/bin/env bash
 # Pelmora's two commands on a Debian machine; each installs what is missing.
 #   ./build.sh run    build Pelmora.exe for 32-bit Windows and start it under Wine
-#   ./build.sh test   build natively (plain and sanitized) and for Windows, and run every test
+#   ./build.sh test   build natively (plain and sanitized), for Windows with
+#                     MinGW-w64 and in MSVC mode, and run every test
 set -euo pipefail
 cd "$(dirname "$0")"
+. scripts/packages.sh
 
 say() { printf '\n== %s\n' "$*"; }
-
-missing_packages() {
-  local need=()
-  command -v cmake >/dev/null || need+=(cmake)
-  command -v g++ >/dev/null || need+=(g++)
-  command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
-  command -v wine >/dev/null || need+=(wine)
-  dpkg -s wine64 >/dev/null 2>&1 || need+=(wine64)
-  dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
-  command -v Xvfb >/dev/null || need+=(xvfb)
-  [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-  if [ "${1:-}" = test ]; then
-    dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
-    command -v clang++ >/dev/null || need+=(clang)
-    dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-    command -v valgrind >/dev/null || need+=(valgrind)
-  fi
-  printf '%s\n' "${need[@]}"
-}
-
-install_missing() {
-  local need
-  need=$(missing_packages "$1")
-  [ -z "$need" ] && return 0
-  say "Installing: $(echo $need)"
-  local sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need
-}
 
 # Starts a private X server unless one is given, and stops it on exit.
 xvfb_pid=""
@@ -65,15 +34,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A build folder that another generator made (earlier versions used make) is
+# started afresh, since CMake refuses to switch generators in place.
+configure_preset() {
+  local cache="build/$1/CMakeCache.txt"
+  if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+    rm -rf "build/$1"
+  fi
+  cmake --preset "$@" >/dev/null
+}
+
 build_preset() {
-  cmake --preset "$1" >/dev/null
   cmake --build --preset "$1" -j "$(nproc)" "${@:2}"
 }
 
 case "${1:-}" in
   run)
-    install_missing run
+    pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}"
     say "Building Pelmora.exe (32-bit Windows, MinGW-w64)"
+    configure_preset windows
     build_preset windows --target Pelmora
     ensure_display
     say "Starting build/windows/Pelmora.exe under Wine on display $DISPLAY"
@@ -81,17 +60,26 @@ case "${1:-}" in
     cmake/wine-run.sh build/windows/Pelmora.exe
     ;;
   test)
-    install_missing test
+    pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_TEST_PACKAGES[@]}"
     say "Native build and unit tests"
+    configure_preset host
     build_preset host
     ctest --preset host
     say "Native build with AddressSanitizer and UndefinedBehaviorSanitizer; 30 s of fuzzing"
+    configure_preset sanitize
     build_preset sanitize
     ctest --preset sanitize
-    say "Windows build; unit and end-to-end tests under Wine"
+    say "MSVC-mode build: clang-cl, lld-link and llvm-rc against Wine's Windows SDK"
+    configure_preset msvc
+    build_preset msvc
+    ctest --preset msvc
+    say "Windows build with MinGW-w64; unit and end-to-end tests under Wine, the latter for both executables"
+    configure_preset windows -DPELMORA_MSVC_EXE="$PWD/build/msvc/Pelmora.exe"
     build_preset windows
     ensure_display private
     ctest --preset windows -j 2
+    say "Reproducibility: Pelmora.exe built again from a copy in another folder"
+    scripts/check-reproducible.sh build/windows/Pelmora.exe
     ;;
   *)
     echo "usage: $0 run|test" >&2

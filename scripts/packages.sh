@@ -1,0 +1,44 @@
+# The Debian packages each command needs, installed when missing. Sourced by
+# build.sh and scripts/screenshot.sh; nothing here is pinned to a release, so
+# the same names serve Debian 12 and 13.
+
+# Package names, by what they are for. A name is checked with dpkg, not by
+# looking for a command, so a half-installed toolchain is completed too.
+PELMORA_RUN_PACKAGES=(
+  cmake ninja-build g++
+  g++-mingw-w64-i686          # gives the -posix compilers GoogleTest needs
+  googletest                  # sources only; built for each preset
+  wine wine64 wine32:i386
+  fonts-wine                  # Marlett for the caption buttons, MS Sans Serif for the dialogs
+  xvfb
+)
+PELMORA_TEST_PACKAGES=(
+  libbenchmark-dev valgrind
+  clang libclang-rt-dev       # sanitizers and libFuzzer, for the release's own clang
+  lld llvm                    # lld-link and llvm-rc for the MSVC-mode build
+  libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
+)
+PELMORA_SCREENSHOT_PACKAGES=(imagemagick xdotool)
+
+pelmora_missing_packages() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q '^install ok installed$' ||
+      printf '%s\n' "$package"
+  done
+}
+
+# Installs whichever of the given packages are missing, as root or via sudo.
+pelmora_install_packages() {
+  local need
+  need=$(pelmora_missing_packages "$@")
+  [ -z "$need" ] && return 0
+  echo "== Installing: $(echo $need)"
+  local sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  if printf '%s\n' $need | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need
+}
