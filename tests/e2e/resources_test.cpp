@@ -251,6 +251,15 @@ TEST_F(Resources, ManifestAsksForCommonControlsSix)
         "processorArchitecture=\"X86\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>",
         "</dependentAssembly>",
         "</dependency>",
+        // Without an execution level, Windows would quietly redirect a copy
+        // written into a protected folder to the user's VirtualStore.
+        "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+        "<security>",
+        "<requestedPrivileges>",
+        "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+        "</requestedPrivileges>",
+        "</security>",
+        "</trustInfo>",
         "</assembly>",
     };
     size_t at = 0;
@@ -368,6 +377,7 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
     const IMAGE_NT_HEADERS32 *headers = (const IMAGE_NT_HEADERS32 *)(mapped + ((const IMAGE_DOS_HEADER *)mapped)->e_lfanew);
     const IMAGE_DATA_DIRECTORY &imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int count = 0;
+    bool initsCommonControls = false;
     for (const IMAGE_IMPORT_DESCRIPTOR *d = (const IMAGE_IMPORT_DESCRIPTOR *)(mapped + imports.VirtualAddress);
          d->Name != 0; ++d, ++count) {
         std::string name = (const char *)(mapped + d->Name);
@@ -376,8 +386,24 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
         EXPECT_TRUE(name == "KERNEL32.DLL" || name == "USER32.DLL" || name == "COMCTL32.DLL" ||
                     name == "COMDLG32.DLL" || name == "MSVCRT.DLL" || name == "GDI32.DLL" || name == "ADVAPI32.DLL")
             << "imports " << name;
+        if (name != "COMCTL32.DLL")
+            continue;
+        // Where nothing else loads comctl32 (Windows XP), the version 6
+        // dialog cannot be created unless the program imports this.
+        // Unbound, so either table still names the functions.
+        const DWORD names = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+        for (const IMAGE_THUNK_DATA32 *t = (const IMAGE_THUNK_DATA32 *)(mapped + names); t->u1.AddressOfData != 0;
+             ++t) {
+            if (IMAGE_SNAP_BY_ORDINAL32(t->u1.Ordinal))
+                initsCommonControls |= IMAGE_ORDINAL32(t->u1.Ordinal) == 17;
+            else
+                initsCommonControls |=
+                    std::strcmp((const char *)((const IMAGE_IMPORT_BY_NAME *)(mapped + t->u1.AddressOfData))->Name,
+                                "InitCommonControls") == 0;
+        }
     }
     EXPECT_GT(count, 0);
+    EXPECT_TRUE(initsCommonControls) << "COMCTL32.DLL!InitCommonControls is not imported";
     FreeLibrary(loaded);
 }
 
