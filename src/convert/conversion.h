@@ -27,7 +27,8 @@ void RunConversion(HWND owner, const char *windowsPath, const char *unixPath);
 
 // Each reads the whole source, converts it in memory, and writes it to a
 // destination that must not exist yet. A failure is reported to the user and
-// leaves no destination behind; the source is never modified.
+// leaves no destination behind, or says that one remains; the source is
+// never modified.
 void ConvertWindowsToUnix(const char *sourcePath, const char *destinationPath);
 void ConvertUnixToWindows(const char *sourcePath, const char *destinationPath);
 

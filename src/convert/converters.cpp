@@ -10,7 +10,8 @@ enum ConversionOutcome {
     kFileTooLarge,
     kNotEnoughMemory,
     kCannotCreateDestination,
-    kCannotWriteDestination
+    kCannotWriteDestination,
+    kIncompleteDestinationRemains
 };
 
 static ConversionOutcome QuerySourceSize(HANDLE source, uint32_t *size)
@@ -104,8 +105,10 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         outputBytes[outputLength] = 0;
         // CREATE_NEW: the probe saw no file here, and one that has appeared
         // since, or that exists but would not open for reading, is the
-        // user's data and must not be truncated.
-        destination = CreateFileA(destinationPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+        // user's data and must not be truncated. Shared for deleting only:
+        // nobody can read a half-written copy or hold it open so that it
+        // cannot be removed, and removing it (below) needs that sharing.
+        destination = CreateFileA(destinationPath, GENERIC_WRITE, FILE_SHARE_DELETE, NULL, CREATE_NEW,
                                   FILE_ATTRIBUTE_ARCHIVE, NULL);
         if (destination == INVALID_HANDLE_VALUE)
             outcome = kCannotCreateDestination;
@@ -118,10 +121,15 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     if (source != INVALID_HANDLE_VALUE)
         CloseHandle(source);
     if (destination != INVALID_HANDLE_VALUE) {
-        CloseHandle(destination);
-        // This call created the file, so removing it loses nothing of the user's.
-        if (outcome == kCannotWriteDestination)
-            DeleteFileA(destinationPath);
+        // This call created the file, so removing it loses nothing of the
+        // user's. It is marked for deletion while this handle still keeps
+        // everyone else out, and goes when the handle is closed.
+        if (outcome == kCannotWriteDestination && !DeleteFileA(destinationPath))
+            outcome = kIncompleteDestinationRemains;
+        // A network share or a write-cached drive can report a failed
+        // delayed write only here; the copy is then not complete.
+        if (!CloseHandle(destination) && outcome == kConverted)
+            outcome = DeleteFileA(destinationPath) ? kCannotWriteDestination : kIncompleteDestinationRemains;
     }
     return outcome;
 }
@@ -144,6 +152,9 @@ static void ReportOutcome(ConversionOutcome outcome)
         break;
     case kCannotWriteDestination:
         text = "File Conversion Error:\nCannot write the destination file";
+        break;
+    case kIncompleteDestinationRemains:
+        text = "File Conversion Error:\nCannot write the destination file\nThe incomplete copy could not be removed.";
         break;
     case kConverted:
         break;

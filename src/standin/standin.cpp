@@ -10,6 +10,15 @@
 static DWORD g_lastError = NO_ERROR;
 static StandInMessage g_messages[kStandInMessageCapacity];
 static int g_messageCount = 0;
+static unsigned g_faults = 0;
+// Which descriptors were opened for writing, for the close fault.
+enum { kTrackedDescriptors = 1024 };
+static bool g_openedForWriting[kTrackedDescriptors];
+
+static bool FaultIsSet(StandInFault fault)
+{
+    return (g_faults & (1u << fault)) != 0;
+}
 
 static DWORD ErrorFromErrno(int error)
 {
@@ -83,6 +92,8 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
         g_lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
+    if (fd < kTrackedDescriptors)
+        g_openedForWriting[fd] = writes;
     g_lastError = NO_ERROR;
     return (HANDLE)(intptr_t)fd;
 }
@@ -146,8 +157,14 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
 
 BOOL CloseHandle(HANDLE object)
 {
-    if (close(DescriptorOf(object)) != 0) {
+    const int fd = DescriptorOf(object);
+    const bool wasWritten = fd >= 0 && fd < kTrackedDescriptors && g_openedForWriting[fd];
+    if (close(fd) != 0) {
         g_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (wasWritten && FaultIsSet(kStandInClosingAWrittenFileFails)) {
+        g_lastError = ERROR_LOST_WRITEBEHIND_DATA;
         return FALSE;
     }
     return TRUE;
@@ -155,6 +172,10 @@ BOOL CloseHandle(HANDLE object)
 
 BOOL DeleteFileA(LPCSTR fileName)
 {
+    if (FaultIsSet(kStandInDeletingFails)) {
+        g_lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
     struct stat info;
     if (lstat(fileName, &info) == 0 && S_ISDIR(info.st_mode)) {
         g_lastError = ERROR_ACCESS_DENIED;
@@ -194,6 +215,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
     }
     ++g_messageCount;
     return IDOK;
+}
+
+void SetStandInFaults(unsigned faults)
+{
+    g_faults = faults;
 }
 
 int TakeStandInMessages(StandInMessage *messages, int capacity)

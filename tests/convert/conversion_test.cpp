@@ -12,6 +12,8 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "standin_messages.h"
+
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -26,6 +28,8 @@ const char kCannotCreate[] = "File Conversion Error:\nCannot create the destinat
 const char kCannotWrite[] = "File Conversion Error:\nCannot write the destination file";
 const char kTooLarge[] = "File Conversion Error:\nFile too large";
 const char kNoMemory[] = "File Conversion Error:\nNot enough memory";
+const char kCopyRemains[] =
+    "File Conversion Error:\nCannot write the destination file\nThe incomplete copy could not be removed.";
 
 class Conversion : public testing::Test {
 protected:
@@ -227,21 +231,40 @@ struct ScopedLimit {
     struct rlimit saved;
 };
 
-TEST_F(Conversion, FailedWriteLeavesNoDestination)
+TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
 {
-    // A file-size limit makes the write fail partway, as a full disk would.
+    // A file-size limit makes the write fail partway, as a full disk would;
+    // the stand-in fakes a failed delayed write at close and a refused delete.
+    const unsigned closeFails = 1u << kStandInClosingAWrittenFileFails;
+    const unsigned deleteFails = 1u << kStandInDeletingFails;
+    const struct {
+        bool writeFails;
+        unsigned faults;
+        const char *text;
+    } cases[] = {
+        {true, 0, kCannotWrite},
+        {true, deleteFails, kCopyRemains},
+        {false, closeFails, kCannotWrite},
+        {false, closeFails | deleteFails, kCopyRemains},
+    };
     const std::string source = std::string(200000, 'x') + "\n";
     WriteBytes(Path("source.txt"), source);
     std::signal(SIGXFSZ, SIG_IGN);
-    std::vector<CapturedMessage> messages;
-    {
-        ScopedLimit limit(RLIMIT_FSIZE, 65536);
-        messages = Convert(Name("out.txt"), Name("source.txt"));
+    for (const auto &c : cases) {
+        std::vector<CapturedMessage> messages;
+        {
+            ScopedLimit limit(RLIMIT_FSIZE, c.writeFails ? 65536 : RLIM_INFINITY);
+            SetStandInFaults(c.faults);
+            messages = Convert(Name("out.txt"), Name("source.txt"));
+            SetStandInFaults(0);
+        }
+        ExpectOneWarning(messages, c.text);
+        // Only a copy that could not be removed may remain, and the user is told.
+        EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains) << c.writeFails << " " << c.faults;
+        fs::remove(Path("out.txt"));
+        EXPECT_EQ(ReadBytes(Path("source.txt")), source);
     }
     std::signal(SIGXFSZ, SIG_DFL);
-    ExpectOneWarning(messages, kCannotWrite);
-    EXPECT_FALSE(fs::exists(Path("out.txt")));
-    EXPECT_EQ(ReadBytes(Path("source.txt")), source);
 }
 
 TEST_F(Conversion, AllocationFailureWritesNothing)

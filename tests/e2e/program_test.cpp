@@ -164,6 +164,21 @@ void ChooseInFileDialog(HWND dialog, const std::string &name)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
 }
 
+// Opens the file as an editor that saves in place would, then as a delete
+// would; the first error, or NO_ERROR when both were let through.
+DWORD OpenForWritingOrDeleting(const std::string &path)
+{
+    const DWORD accesses[] = {GENERIC_WRITE, DELETE};
+    for (DWORD access : accesses) {
+        HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            return GetLastError();
+        CloseHandle(file);
+    }
+    return NO_ERROR;
+}
+
 // Chooses a name the dialog takes as it is, and waits until it has closed
 // and the program has filled in its field.
 void ChooseAndWait(const App &app, HWND dialog, const std::string &name)
@@ -205,6 +220,9 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     Press(app_, IDC_BROWSE_WINDOWS);
     HWND save = FindDialog(app_, "Save As");
     ASSERT_NE(save, (HWND)NULL);
+    // The file that made it a Save dialog stays open while the dialog is up,
+    // so nobody can change or remove it under the user's choice.
+    EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)ERROR_SHARING_VIOLATION);
     ChooseInFileDialog(save, Name("taken.txt"));
     HWND question = NULL;
     ASSERT_TRUE(WaitUntil([&] { return (question = FindMessageBox(app_)) != NULL; }, 10000));
@@ -215,6 +233,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     Settle(app_);
     EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), Name("taken.txt"));
     EXPECT_EQ(ReadBytes(Name("taken.txt")), "mine") << "choosing a name must not touch the file";
+    EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)NO_ERROR) << "still held after the dialog";
 
     // Mirrored: the Windows field now names an existing file. A name typed
     // without an extension gets .txt.
