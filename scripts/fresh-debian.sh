@@ -1,0 +1,248 @@
+#!/usr/bin/env bash
+# Runs the README's two commands as a newcomer would, on a fresh minimal
+# Debian: a root made with debootstrap --variant=minbase, then only git and
+# ca-certificates, then this repository cloned into it. In one copy of that
+# root it runs ./build.sh run until Pelmora's window is up, then ends it; in
+# another, fresh copy it runs ./build.sh test. It prints how long each took.
+#
+#   scripts/fresh-debian.sh RELEASE [--windows-runs N]
+#
+# RELEASE is a Debian code name: bookworm (12) or trixie (13). With
+# --windows-runs N, the Windows suite then runs N more times in the test root
+# (ctest --preset windows -j 2) and each result is printed.
+#
+# Needs root. Debian is reached through the mirror this machine's apt already
+# uses. Everything it mounts or starts is undone on exit, even when
+# interrupted, and only processes whose root is the new root are ended. The
+# logs stay in /var/tmp (the last line says where).
+set -euo pipefail
+
+release=${1:-}
+windows_runs=0
+if [ "${2:-}" = --windows-runs ]; then
+  windows_runs=${3:?--windows-runs needs a count}
+fi
+case "$release" in
+  bookworm | trixie) ;;
+  *)
+    echo "usage: $0 bookworm|trixie [--windows-runs N]" >&2
+    exit 2
+    ;;
+esac
+[ "$(id -u)" = 0 ] || { echo "$0 needs root (it runs debootstrap and chroot)" >&2; exit 1; }
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+
+say() { printf '\n== %s\n' "$*"; }
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.0f", b - a }'; }
+minutes() { awk -v s="$1" 'BEGIN { printf "%d min %02d s", s / 60, s % 60 }'; }
+
+# The mirrors this machine's apt uses, as "site suite" pairs with the
+# machine's own release name replaced by the one asked for.
+host_release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+mirror_lines=$(apt-get indextargets --format '$(SITE) $(RELEASE)' 'Identifier: Packages' 2>/dev/null |
+  awk -v host="$host_release" -v want="$release" '
+    $2 == host || index($2, host "-") == 1 { sub("^" host, want, $2); print $1, $2 }' | sort -u)
+mirror=$(awk -v want="$release" '$2 == want { print $1; exit }' <<<"$mirror_lines")
+if [ -z "$mirror" ]; then
+  echo "cannot tell which Debian mirror apt uses here (looked for suite $host_release)" >&2
+  exit 1
+fi
+
+if ! command -v debootstrap >/dev/null; then
+  say "Installing debootstrap on this machine"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+fi
+
+work=$(mktemp -d "/var/tmp/pelmora-fresh-$release.XXXXXX")
+logs=$(mktemp -d "/var/tmp/pelmora-fresh-$release-logs.XXXXXX")
+base="$work/base"
+root="$work/root"
+
+# Processes whose root directory is the given one: the chroot's and nothing else.
+processes_in() {
+  local target=$1 proc pid
+  for proc in /proc/[0-9]*; do
+    pid=${proc#/proc/}
+    [ "$(readlink "$proc/root" 2>/dev/null)" = "$target" ] && echo "$pid"
+  done
+  return 0
+}
+
+end_processes_in() {
+  local target=$1 pids
+  pids=$(processes_in "$target")
+  [ -z "$pids" ] && return 0
+  kill -TERM $pids 2>/dev/null || true
+  for _ in $(seq 50); do
+    pids=$(processes_in "$target")
+    [ -z "$pids" ] && return 0
+    sleep 0.1
+  done
+  kill -KILL $pids 2>/dev/null || true
+  sleep 0.5
+}
+
+mounts_under() {
+  awk -v dir="$1/" 'index($5 "/", dir) == 1 { print $5 }' /proc/self/mountinfo | sort -r
+}
+
+unmount_under() {
+  local mountpoint
+  for mountpoint in $(mounts_under "$1"); do
+    umount "$mountpoint" 2>/dev/null || umount -l "$mountpoint" 2>/dev/null || true
+  done
+}
+
+cleanup() {
+  set +e
+  trap - EXIT INT TERM HUP
+  for dir in "$root" "$base"; do
+    [ -d "$dir" ] && end_processes_in "$dir"
+  done
+  unmount_under "$work"
+  if [ -n "$(mounts_under "$work")" ]; then
+    echo "still mounted, so $work is left in place:" >&2
+    mounts_under "$work" >&2
+  else
+    rm -rf --one-file-system "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+mount_system() {
+  local dir=$1
+  mount -t proc proc "$dir/proc"
+  mount -t sysfs sysfs "$dir/sys"
+  mount --bind /dev "$dir/dev"
+  mount -t devpts -o newinstance,ptmxmode=0666 devpts "$dir/dev/pts"
+  mount -t tmpfs tmpfs "$dir/dev/shm"
+}
+
+# A clean environment, as root's login shell would have it.
+in_root() {
+  local dir=$1
+  shift
+  chroot "$dir" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    LANG=C.UTF-8 TERM=dumb "$@"
+}
+
+say "Making a minimal Debian $release root (debootstrap --variant=minbase, mirror $mirror)"
+started=$(now)
+debootstrap --variant=minbase "$release" "$base" "$mirror" >"$logs/debootstrap.log" 2>&1 ||
+  { tail -20 "$logs/debootstrap.log" >&2; exit 1; }
+# The suites this machine uses (release, updates, security), for the new release.
+while read -r site suite; do
+  echo "deb $site $suite main"
+done <<<"$mirror_lines" >"$base/etc/apt/sources.list"
+cp /etc/resolv.conf "$base/etc/resolv.conf"
+# Packages' maintainer scripts must not start services on this machine.
+printf '#!/bin/sh\nexit 101\n' >"$base/usr/sbin/policy-rc.d"
+chmod +x "$base/usr/sbin/policy-rc.d"
+mount_system "$base"
+in_root "$base" sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends git ca-certificates' \
+  >"$logs/base-packages.log" 2>&1 || { tail -20 "$logs/base-packages.log" >&2; exit 1; }
+unmount_under "$base"
+echo "root ready in $(minutes "$(seconds_since "$started")"): $(cat "$base/etc/debian_version"), $(du -sh --one-file-system "$base" | cut -f1)"
+
+if [ -n "$(git -C "$source_dir" status --porcelain)" ]; then
+  echo "note: $source_dir has uncommitted changes; the root gets the last commit only"
+fi
+commit=$(git -C "$source_dir" rev-parse --short HEAD)
+
+# A fresh copy of the base root with this repository cloned into /root/pelmora.
+fresh_root() {
+  end_processes_in "$root"
+  unmount_under "$root"
+  rm -rf --one-file-system "$root"
+  cp -a "$base" "$root"
+  mount_system "$root"
+  mkdir -p "$root/mnt/pelmora-source"
+  mount --bind "$source_dir" "$root/mnt/pelmora-source"
+  mount -o remount,bind,ro "$root/mnt/pelmora-source"
+  in_root "$root" git clone -q /mnt/pelmora-source /root/pelmora
+  umount "$root/mnt/pelmora-source"
+}
+
+# Whether Pelmora's main window is up and visible in the run root: Wine's
+# debugger lists the prefix's windows once build.sh has made the prefix.
+window_is_up() {
+  local prefix=/tmp/pelmora-wine-0-0
+  [ -f "$root$prefix/.pelmora-prefix-v2" ] || return 1
+  local handle class style rest
+  while read -r handle class style rest; do
+    # WS_VISIBLE is 0x10000000.
+    [ "$class" = "#32770" ] && [ "${rest##* }" = Pelmora ] && [ $((0x$style & 0x10000000)) != 0 ] && return 0
+  done < <(in_root "$root" env WINEPREFIX="$prefix" WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null)
+  return 1
+}
+
+say "1. ./build.sh run, as the first command in a fresh root (commit $commit)"
+fresh_root
+started=$(now)
+in_root "$root" sh -c 'cd /root/pelmora && ./build.sh run' >"$logs/run.log" 2>&1 &
+runner=$!
+run_seconds=""
+for _ in $(seq 3600); do
+  if ! kill -0 "$runner" 2>/dev/null; then
+    break
+  fi
+  if window_is_up; then
+    run_seconds=$(seconds_since "$started")
+    break
+  fi
+  sleep 1
+done
+if [ -z "$run_seconds" ]; then
+  tail -30 "$logs/run.log" >&2
+  echo "FAILED: Pelmora's window did not come up (log: $logs/run.log)" >&2
+  exit 1
+fi
+echo "Pelmora's window is up after $(minutes "$run_seconds"); ending it"
+end_processes_in "$root"
+wait "$runner" 2>/dev/null || true
+versions=$(in_root "$root" sh -c 'wine --version; i686-w64-mingw32-g++-posix -dumpfullversion; cmake --version | head -1' | paste -sd ' ')
+
+say "2. ./build.sh test, as the first command in another fresh root"
+fresh_root
+started=$(now)
+status=0
+in_root "$root" sh -c 'cd /root/pelmora && ./build.sh test' >"$logs/test.log" 2>&1 || status=$?
+test_seconds=$(seconds_since "$started")
+grep -E '^== |tests passed|identical|not reproducible' "$logs/test.log" || true
+if [ "$status" != 0 ]; then
+  tail -40 "$logs/test.log" >&2
+  echo "FAILED: ./build.sh test exited with $status after $(minutes "$test_seconds") (log: $logs/test.log)" >&2
+  exit 1
+fi
+warnings=$(grep -cE 'warning:|CMake Warning' "$logs/test.log" || true)
+exe_sum=$(sha256sum <"$root/root/pelmora/build/windows/Pelmora.exe" | cut -d' ' -f1)
+clang_version=$(in_root "$root" clang --version | head -1)
+
+passes=0
+for run in $(seq "$windows_runs"); do
+  result=$(in_root "$root" sh -c '
+    cd /root/pelmora
+    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    sleep 1
+    DISPLAY=:97 ctest --preset windows -j 2 >/tmp/windows-run.log 2>&1
+    status=$?
+    kill $xvfb
+    grep "tests passed" /tmp/windows-run.log
+    grep -E "^[[:space:]]+[0-9]+ - " /tmp/windows-run.log
+    cat /tmp/windows-run.log >&2
+    exit $status' 2>"$logs/windows-run-$run.log") && passes=$((passes + 1))
+  echo "Windows suite, run $run of $windows_runs: $result"
+done
+
+say "Debian $release, commit $commit: both commands work"
+echo "versions: $versions; $clang_version"
+echo "first ./build.sh run until the window is up: $(minutes "$run_seconds")"
+echo "first ./build.sh test, passed: $(minutes "$test_seconds"); lines mentioning a warning: $warnings"
+[ "$windows_runs" != 0 ] && echo "Windows suite again: $passes of $windows_runs runs passed"
+echo "Pelmora.exe SHA-256: $exe_sum"
+echo "logs: $logs"
+[ "$passes" = "$windows_runs" ]
