@@ -135,7 +135,9 @@ template <int Corpus, int Direction, int Impl> void Transform(benchmark::State &
     const uint32_t size = (uint32_t)source.size();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const uint32_t count = impl.count[Direction](source.data(), size);
+        // Not const: Google Benchmark 1.9 deprecates DoNotOptimize of a const
+        // value, which the compiler may still fold away.
+        uint32_t count = impl.count[Direction](source.data(), size);
         impl.transform[Direction](source.data(), size, g_buffers.output.data());
         benchmark::DoNotOptimize(count);
         benchmark::ClobberMemory();
@@ -153,7 +155,7 @@ template <int Corpus, int Direction> void CountOnly(benchmark::State &state)
     const uint32_t size = (uint32_t)source.size();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const uint32_t count = kImplementations[0].count[Direction](source.data(), size);
+        uint32_t count = kImplementations[0].count[Direction](source.data(), size);
         benchmark::DoNotOptimize(count);
         Record(Name(Direction == 0 ? "to-unix" : "to-windows", Corpus, "count only"), (double)size,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
