@@ -18,7 +18,7 @@ PELMORA_TEST_PACKAGES=(
   lld llvm                    # lld-link and llvm-rc for the MSVC-mode build
   libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
 )
-PELMORA_SCREENSHOT_PACKAGES=(imagemagick xdotool)
+PELMORA_SCREENSHOT_PACKAGES=(imagemagick)
 
 pelmora_missing_packages() {
   local package

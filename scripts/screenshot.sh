@@ -1,37 +1,44 @@
 #!/usr/bin/env bash
 # Takes docs/main-window.png: the real Pelmora.exe under Wine on a private
 # Xvfb display. Wine draws the window frame itself on its virtual desktop,
-# so the caption and icon show as they would on Windows.
+# so the caption, its buttons and the icon show as they would on Windows.
 #   scripts/screenshot.sh            (after ./build.sh run or ./build.sh test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/packages.sh
 exe=build/windows/Pelmora.exe
 [ -f "$exe" ] || { echo "build $exe first: ./build.sh run" >&2; exit 1; }
-command -v import >/dev/null || { echo "needs imagemagick (apt-get install imagemagick)" >&2; exit 1; }
+pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_SCREENSHOT_PACKAGES[@]}"
 
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
 export DISPLAY=$display
-# A prefix of its own, so ending its Wine server disturbs nothing else.
+# A prefix of its own, made afresh, so ending its Wine server disturbs
+# nothing else and the picture never depends on an older prefix.
 export WINEPREFIX="${TMPDIR:-/tmp}/pelmora-screenshot-$(id -u)"
+rm -rf "$WINEPREFIX"
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 sleep 1
 
 cmake/wine-run.sh --tests "$exe" &
-app=$!
-# The first run in a new prefix sets Wine up first; wait for the window.
+# The first run in a new prefix sets Wine up first; wait until Wine lists
+# the window as visible (WS_VISIBLE, 0x10000000), then give it time to paint.
+shown=0
 for _ in $(seq 120); do
   sleep 1
-  if [ -f "$WINEPREFIX/.pelmora-prefix-v2" ]; then
-    sleep 4
-    break
-  fi
+  [ -f "$WINEPREFIX/.pelmora-prefix-v2" ] || continue
+  while read -r _ class style rest; do
+    if [ "$class" = "#32770" ] && [ "${rest##* }" = Pelmora ] && [ $((0x$style & 0x10000000)) != 0 ]; then
+      shown=1
+    fi
+  done < <(WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null)
+  [ "$shown" = 1 ] && break
 done
+[ "$shown" = 1 ] || { echo "Pelmora's window did not appear" >&2; exit 1; }
+sleep 2
 mkdir -p docs
-import -window root /tmp/pelmora-screen.png
+import -window root "$WINEPREFIX/screen.png"
 # The desktop around the window is one flat colour; trim it away.
-convert /tmp/pelmora-screen.png -trim +repage docs/main-window.png
-wineserver -k 2>/dev/null || true
-wait $app 2>/dev/null || true
+convert "$WINEPREFIX/screen.png" -trim +repage docs/main-window.png
 echo "wrote docs/main-window.png"
