@@ -8,10 +8,12 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR X86)
 
-# Debian names only versioned clang-cl binaries; clang knows where its own is.
+# Debian puts clang-cl only beside the release's default clang, in its
+# versioned folder (/usr/lib/llvm-N/bin), which /usr/bin/clang links to.
 find_program(PELMORA_CLANG NAMES clang REQUIRED)
-execute_process(COMMAND "${PELMORA_CLANG}" -print-prog-name=clang-cl
-                OUTPUT_VARIABLE PELMORA_CLANG_CL OUTPUT_STRIP_TRAILING_WHITESPACE)
+file(REAL_PATH "${PELMORA_CLANG}" PELMORA_CLANG_REAL)
+get_filename_component(PELMORA_CLANG_DIR "${PELMORA_CLANG_REAL}" DIRECTORY)
+find_program(PELMORA_CLANG_CL NAMES clang-cl HINTS "${PELMORA_CLANG_DIR}" REQUIRED)
 set(CMAKE_C_COMPILER "${PELMORA_CLANG_CL}")
 set(CMAKE_CXX_COMPILER "${PELMORA_CLANG_CL}")
 set(CMAKE_C_COMPILER_TARGET i686-pc-windows-msvc)
