@@ -8,8 +8,9 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR X86)
 
-# Debian puts clang-cl only beside the release's default clang, in its
-# versioned folder (/usr/lib/llvm-N/bin), which /usr/bin/clang links to.
+# Debian installs clang-cl (from clang, or clang-tools on Debian 13) only
+# under a versioned name, and beside the default clang in the folder that
+# /usr/bin/clang links into (/usr/lib/llvm-N/bin).
 find_program(PELMORA_CLANG NAMES clang REQUIRED)
 file(REAL_PATH "${PELMORA_CLANG}" PELMORA_CLANG_REAL)
 get_filename_component(PELMORA_CLANG_DIR "${PELMORA_CLANG_REAL}" DIRECTORY)

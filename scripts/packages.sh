@@ -15,7 +15,7 @@ PELMORA_RUN_PACKAGES=(
 PELMORA_TEST_PACKAGES=(
   libbenchmark-dev valgrind
   clang libclang-rt-dev       # sanitizers and libFuzzer, for the release's own clang
-  lld llvm                    # lld-link and llvm-rc for the MSVC-mode build
+  clang-tools lld llvm        # clang-cl, lld-link and llvm-rc for the MSVC-mode build
   libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
 )
 PELMORA_SCREENSHOT_PACKAGES=(imagemagick)
