@@ -17,11 +17,18 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win32
 ready="$WINEPREFIX/.pelmora-prefix-v2"
 if [ ! -f "$ready" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
+  # Made here: Wine refuses to make a prefix itself in a folder the user does
+  # not own, such as /tmp.
+  mkdir -p "$WINEPREFIX"
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$ready" ]; then
-    wineboot --init >/dev/null 2>&1 || true
+    wineboot --init >"$WINEPREFIX.log" 2>&1 || true
+    if [ ! -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
+      tail -20 "$WINEPREFIX.log" >&2
+      echo "wine-run.sh: Wine could not set up the prefix $WINEPREFIX" >&2
+      exit 1
+    fi
     # Debian's Wine does not look in the folder where fonts-wine puts Wine's
     # own fonts, so without these links Marlett is missing (the caption
     # buttons show as the letters 0, 1 and r) and MS Sans Serif becomes some
