@@ -50,10 +50,10 @@ static HWND FindProcessDialog(DWORD processId, const char *caption, HWND exclude
     return search.found.empty() ? NULL : search.found.front();
 }
 
-static std::string WindowText(HWND window)
+static std::string MessageText(HWND box)
 {
     char text[256] = "";
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
     return text;
 }
 
@@ -144,7 +144,7 @@ HWND FindMessageBox(const App &app)
         if (GetDlgItem(window, 0xFFFF) == NULL)
             continue;
         if (!WaitUntil([&] { return !IsWindow(window) || IsWindowVisible(window); }, 10000))
-            ADD_FAILURE() << "a message box was made but not shown within 10 s: " << WindowText(window);
+            ADD_FAILURE() << "a message box was made but not shown within 10 s: " << MessageText(window);
         if (IsWindow(window))
             return window;
     }
