@@ -17,7 +17,7 @@ static bool g_openedForWriting[kTrackedDescriptors];
 
 static bool FaultIsSet(StandInFault fault)
 {
-    return (g_faults & (1u << fault)) != 0;
+    return (g_faults & fault) != 0;
 }
 
 static DWORD ErrorFromErrno(int error)

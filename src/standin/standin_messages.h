@@ -19,15 +19,14 @@ struct StandInMessage {
 int TakeStandInMessages(StandInMessage *messages, int capacity);
 
 // Failures that a real disk or network share shows but a test cannot bring
-// about on a local file. Each holds until it is set back to none.
+// about on a local file, as bits to combine. They hold until set to 0.
 enum StandInFault {
-    kStandInNoFault,
     // Closing a file opened for writing reports a failed delayed write; the
     // file is closed all the same, as on Windows.
-    kStandInClosingAWrittenFileFails,
+    kStandInClosingAWrittenFileFails = 1,
     // Deleting any file is refused.
-    kStandInDeletingFails
+    kStandInDeletingFails = 2
 };
-void SetStandInFaults(unsigned faults); // a bit per StandInFault
+void SetStandInFaults(unsigned faults);
 
 #endif

@@ -235,8 +235,8 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
 {
     // A file-size limit makes the write fail partway, as a full disk would;
     // the stand-in fakes a failed delayed write at close and a refused delete.
-    const unsigned closeFails = 1u << kStandInClosingAWrittenFileFails;
-    const unsigned deleteFails = 1u << kStandInDeletingFails;
+    const unsigned closeFails = kStandInClosingAWrittenFileFails;
+    const unsigned deleteFails = kStandInDeletingFails;
     const struct {
         bool writeFails;
         unsigned faults;
