@@ -31,6 +31,7 @@ case "$release" in
 esac
 [ "$(id -u)" = 0 ] || { echo "$0 needs root (it runs debootstrap and chroot)" >&2; exit 1; }
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
+. "$source_dir/scripts/window-listed.sh"
 
 say() { printf '\n== %s\n' "$*"; }
 now() { date +%s.%N; }
@@ -171,12 +172,8 @@ fresh_root() {
 window_is_up() {
   local prefix=/tmp/pelmora-wine-0-0
   [ -f "$root$prefix/.pelmora-prefix-v2" ] || return 1
-  local handle class style rest
-  while read -r handle class style rest; do
-    # WS_VISIBLE is 0x10000000.
-    [ "$class" = "#32770" ] && [ "${rest##* }" = Pelmora ] && [ $((0x$style & 0x10000000)) != 0 ] && return 0
-  done < <(in_root "$root" env WINEPREFIX="$prefix" WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null)
-  return 1
+  in_root "$root" env WINEPREFIX="$prefix" WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null |
+    pelmora_window_listed
 }
 
 say "1. ./build.sh run, as the first command in a fresh root (commit $commit)"

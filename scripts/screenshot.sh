@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
+. scripts/window-listed.sh
 exe=build/windows/Pelmora.exe
 [ -f "$exe" ] || { echo "build $exe first: ./build.sh run" >&2; exit 1; }
 pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_SCREENSHOT_PACKAGES[@]}"
@@ -23,17 +24,15 @@ sleep 1
 
 cmake/wine-run.sh --tests "$exe" &
 # The first run in a new prefix sets Wine up first; wait until Wine lists
-# the window as visible (WS_VISIBLE, 0x10000000), then give it time to paint.
+# the window as visible, then give it time to paint.
 shown=0
 for _ in $(seq 120); do
   sleep 1
   [ -f "$WINEPREFIX/.pelmora-prefix-v2" ] || continue
-  while read -r _ class style rest; do
-    if [ "$class" = "#32770" ] && [ "${rest##* }" = Pelmora ] && [ $((0x$style & 0x10000000)) != 0 ]; then
-      shown=1
-    fi
-  done < <(WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null)
-  [ "$shown" = 1 ] && break
+  if WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null | pelmora_window_listed; then
+    shown=1
+    break
+  fi
 done
 [ "$shown" = 1 ] || { echo "Pelmora's window did not appear" >&2; exit 1; }
 sleep 2
