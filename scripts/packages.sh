@@ -39,6 +39,15 @@ pelmora_install_packages() {
   if printf '%s\n' $need | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need
+  # A mirror caught mid-sync fails the update for one index (say, i386 of
+  # the security suite) while the install can still find every package, so
+  # a failed update is only a warning; a failed install is what stops.
+  if ! $sudo apt-get update -qq; then
+    echo "== Warning: apt-get update failed (see above); installing from the package lists there are" >&2
+  fi
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need; then
+    echo "== Could not install: $(pelmora_missing_packages $need | tr '\n' ' ')" >&2
+    echo "== If apt-get said the mirror is being synced, wait a few minutes and run the command again." >&2
+    return 1
+  fi
 }
