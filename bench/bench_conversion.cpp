@@ -23,12 +23,19 @@
 
 namespace {
 
-enum Corpus { kText40, kLines4000 };
+// The same ~40-character lines as bytes and as UTF-16LE (with its mark),
+// each filling the same number of bytes.
+enum Corpus { kText40, kLines4000, kUtf16Text40 };
 enum Form { kWindowsForm, kUnixForm };
 
 const char *CorpusName(int corpus)
 {
-    return corpus == kText40 ? "text40" : "lines4000";
+    return corpus == kText40 ? "text40" : corpus == kLines4000 ? "lines4000" : "utf16-text40";
+}
+
+TextEncoding EncodingOf(int corpus)
+{
+    return corpus == kUtf16Text40 ? kUtf16Le : kBytes;
 }
 
 size_t BufferSize()
@@ -37,24 +44,37 @@ size_t BufferSize()
     return (size_t)(mib != nullptr ? std::atoi(mib) : 256) << 20;
 }
 
-// Lines of printable text with a few bytes >= 0x80, as in accented text.
+// Lines of printable text with a few characters >= 0x80, as in accented
+// text; in UTF-16 a few are from further up the Basic Multilingual Plane.
 std::vector<unsigned char> MakeText(int corpus, int form)
 {
     std::mt19937 random(corpus * 2 + form + 1);
     const size_t size = BufferSize();
-    const int meanLine = corpus == kText40 ? 40 : 4000;
+    const int meanLine = corpus == kLines4000 ? 4000 : 40;
+    const size_t unit = corpus == kUtf16Text40 ? 2 : 1;
     std::vector<unsigned char> text;
     text.reserve(size);
-    while (text.size() < size) {
+    const auto put = [&](unsigned code) {
+        if (text.size() + unit > size)
+            return;
+        text.push_back((unsigned char)code);
+        if (unit == 2)
+            text.push_back((unsigned char)(code >> 8));
+    };
+    if (unit == 2)
+        put(0xFEFF);
+    while (text.size() + unit <= size) {
         const int length = meanLine / 2 + (int)(random() % (unsigned)meanLine);
-        for (int i = 0; i < length && text.size() < size; ++i) {
+        for (int i = 0; i < length; ++i) {
             const unsigned r = random() % 100;
-            text.push_back(r < 3 ? (unsigned char)(0xC0 + random() % 0x3F) : (unsigned char)(0x20 + random() % 0x5F));
+            if (unit == 2 && r == 0)
+                put(0x0400 + random() % 0x2000);
+            else
+                put(r < 3 ? 0xC0 + random() % 0x3F : 0x20 + random() % 0x5F);
         }
-        if (form == kWindowsForm && text.size() < size)
-            text.push_back('\r');
-        if (text.size() < size)
-            text.push_back('\n');
+        if (form == kWindowsForm)
+            put('\r');
+        put('\n');
     }
     return text;
 }
@@ -90,20 +110,9 @@ void Record(const std::string &name, double bytes, double seconds)
     best = std::max(best, bytes / seconds);
 }
 
-typedef uint32_t (*CountFunction)(const unsigned char *, uint32_t);
-typedef void (*TransformFunction)(const unsigned char *, uint32_t, unsigned char *);
-
-struct Implementation {
-    const char *name;
-    CountFunction count[2];
-    TransformFunction transform[2];
-};
-
-const Implementation kImplementations[] = {
-    {"dispatched", {CountCrLfPairs, CountLineFeeds}, {TransformWindowsToUnix, TransformUnixToWindows}},
-    {"scalar", {CountCrLfPairsScalar, CountLineFeedsScalar}, {TransformWindowsToUnixScalar, TransformUnixToWindowsScalar}},
-    {"sse2", {CountCrLfPairsSse2, CountLineFeedsSse2}, {TransformWindowsToUnixSse2, TransformUnixToWindowsSse2}},
-};
+const LineEndingImplementation kDispatched = {"dispatched", CountCrLfPairs, TransformWindowsToUnix, CountLineFeeds,
+                                              TransformUnixToWindows};
+const LineEndingImplementation *const kImplementations[] = {&kDispatched, &kScalarLineEndings, &kSse2LineEndings};
 
 std::string Name(const char *what, int corpus, const char *how = nullptr)
 {
@@ -131,14 +140,17 @@ template <int Corpus> void Memcpy(benchmark::State &state)
 template <int Corpus, int Direction, int Impl> void Transform(benchmark::State &state)
 {
     const auto &source = Source(Corpus, Direction == 0 ? kWindowsForm : kUnixForm);
-    const Implementation &impl = kImplementations[Impl];
+    const LineEndingImplementation &impl = *kImplementations[Impl];
+    const TextEncoding encoding = EncodingOf(Corpus);
     const uint32_t size = (uint32_t)source.size();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         // Not const: Google Benchmark 1.9 deprecates DoNotOptimize of a const
         // value, which the compiler may still fold away.
-        uint32_t count = impl.count[Direction](source.data(), size);
-        impl.transform[Direction](source.data(), size, g_buffers.output.data());
+        uint32_t count = Direction == 0 ? impl.countCrLfPairs(encoding, source.data(), size)
+                                        : impl.countLineFeeds(encoding, source.data(), size);
+        (Direction == 0 ? impl.windowsToUnix : impl.unixToWindows)(encoding, source.data(), size,
+                                                                    g_buffers.output.data());
         benchmark::DoNotOptimize(count);
         benchmark::ClobberMemory();
         Record(Name(Direction == 0 ? "to-unix" : "to-windows", Corpus, impl.name), (double)size,
@@ -155,7 +167,8 @@ template <int Corpus, int Direction> void CountOnly(benchmark::State &state)
     const uint32_t size = (uint32_t)source.size();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        uint32_t count = kImplementations[0].count[Direction](source.data(), size);
+        uint32_t count = Direction == 0 ? CountCrLfPairs(EncodingOf(Corpus), source.data(), size)
+                                        : CountLineFeeds(EncodingOf(Corpus), source.data(), size);
         benchmark::DoNotOptimize(count);
         Record(Name(Direction == 0 ? "to-unix" : "to-windows", Corpus, "count only"), (double)size,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -242,36 +255,43 @@ void WholeFile(benchmark::State &state)
 
 TRANSFORMS(kText40);
 TRANSFORMS(kLines4000);
+TRANSFORMS(kUtf16Text40);
 BENCHMARK(WholeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 
 void PrintSummary()
 {
     std::printf("\nBest throughput, GB/s, and ratio to the reference (memcpy, or the file floor):\n");
-    for (int corpus : {kText40, kLines4000}) {
+    for (int corpus : {kText40, kLines4000, kUtf16Text40}) {
         const double copy = g_best[Name("memcpy", corpus)];
         if (copy == 0)
             continue;
-        std::printf("  %-32s %6.2f\n", Name("memcpy", corpus).c_str(), copy / 1e9);
+        std::printf("  %-36s %6.2f\n", Name("memcpy", corpus).c_str(), copy / 1e9);
         for (const char *direction : {"to-unix", "to-windows"}) {
-            for (const auto &impl : kImplementations) {
-                const double rate = g_best[Name(direction, corpus, impl.name)];
+            for (const LineEndingImplementation *impl : kImplementations) {
+                const double rate = g_best[Name(direction, corpus, impl->name)];
                 if (rate > 0)
-                    std::printf("  %-32s %6.2f   %.2f x memcpy\n", Name(direction, corpus, impl.name).c_str(),
+                    std::printf("  %-36s %6.2f   %.2f x memcpy\n", Name(direction, corpus, impl->name).c_str(),
                                 rate / 1e9, rate / copy);
             }
+            // Bytes of UTF-16 against bytes of the same lines as bytes.
+            const double bytes = g_best[Name(direction, kText40, "dispatched")];
+            const double units = g_best[Name(direction, corpus, "dispatched")];
+            if (corpus == kUtf16Text40 && bytes > 0 && units > 0)
+                std::printf("  %-36s          %.2f x the byte transform's throughput\n",
+                            Name(direction, corpus, "dispatched").c_str(), units / bytes);
             // Counting plus a transform as fast as memcpy: the best two passes can do.
             const double count = g_best[Name(direction, corpus, "count only")];
             if (count > 0)
-                std::printf("  %-32s %6.2f   (count + memcpy would be %.2f x memcpy)\n",
+                std::printf("  %-36s %6.2f   (count + memcpy would be %.2f x memcpy)\n",
                             Name(direction, corpus, "count only").c_str(), count / 1e9, count / (count + copy));
         }
     }
     const double floor = g_best["file/text40/floor"];
     const double convert = g_best["file/text40/convert"];
     if (floor > 0 && convert > 0)
-        std::printf("  %-32s %6.2f\n  %-32s %6.2f   %.3f x the floor's time\n", "file/text40/floor", floor / 1e9,
+        std::printf("  %-36s %6.2f\n  %-36s %6.2f   %.3f x the floor's time\n", "file/text40/floor", floor / 1e9,
                     "file/text40/convert", convert / 1e9, floor / convert);
-    std::printf("  SSE2 in use: %s\n", ProcessorHasSse2() ? "yes" : "no");
+    std::printf("  dispatched transforms: %s\n", DispatchedLineEndings()->name);
 }
 
 } // namespace

@@ -48,18 +48,18 @@ static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char 
     return kConverted;
 }
 
-static ConversionOutcome MeasureOutput(ConversionDirection direction, const unsigned char *source, uint32_t size,
-                                       uint32_t *outputLength)
+static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncoding encoding,
+                                       const unsigned char *source, uint32_t size, uint32_t *outputLength)
 {
+    const uint32_t unit = CodeUnitSize(encoding);
     if (direction == WindowsToUnix) {
-        *outputLength = size - CountCrLfPairs(source, size);
+        *outputLength = size - unit * CountCrLfPairs(encoding, source, size);
         return kConverted;
     }
-    // The output and its NUL must still be addressable by a 32-bit size.
-    const uint32_t lineFeeds = CountLineFeeds(source, size);
-    if (lineFeeds > 0xFFFFFFFEu - size)
+    const uint32_t lineFeeds = CountLineFeeds(encoding, source, size);
+    if (!OutputFitsIn32Bits(size, lineFeeds, unit))
         return kFileTooLarge;
-    *outputLength = size + lineFeeds;
+    *outputLength = size + unit * lineFeeds;
     return kConverted;
 }
 
@@ -74,6 +74,7 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     HANDLE destination = INVALID_HANDLE_VALUE;
     uint32_t size = 0;
     uint32_t outputLength = 0;
+    TextEncoding encoding = kBytes;
     ConversionOutcome outcome = kConverted;
 
     HANDLE source = OpenExistingFile(sourcePath);
@@ -90,8 +91,10 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         outcome = ReadWholeFile(source, sourceBytes, size);
         sourceBytes[size] = 0;
     }
-    if (outcome == kConverted)
-        outcome = MeasureOutput(direction, sourceBytes, size, &outputLength);
+    if (outcome == kConverted) {
+        encoding = DetectTextEncoding(sourceBytes, size);
+        outcome = MeasureOutput(direction, encoding, sourceBytes, size, &outputLength);
+    }
     if (outcome == kConverted) {
         outputBytes = (unsigned char *)malloc((size_t)outputLength + 1);
         if (outputBytes == NULL)
@@ -99,9 +102,9 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     }
     if (outcome == kConverted) {
         if (direction == WindowsToUnix)
-            TransformWindowsToUnix(sourceBytes, size, outputBytes);
+            TransformWindowsToUnix(encoding, sourceBytes, size, outputBytes);
         else
-            TransformUnixToWindows(sourceBytes, size, outputBytes);
+            TransformUnixToWindows(encoding, sourceBytes, size, outputBytes);
         outputBytes[outputLength] = 0;
         // CREATE_NEW: the probe saw no file here, and one that has appeared
         // since, or that exists but would not open for reading, is the

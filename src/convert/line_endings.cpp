@@ -12,6 +12,42 @@
 static const unsigned char kCr = 0x0D;
 static const unsigned char kLf = 0x0A;
 
+TextEncoding DetectTextEncoding(const unsigned char *source, uint32_t size)
+{
+    // UTF-32LE first: its mark begins with the UTF-16LE one.
+    if (size >= 4 && source[0] == 0xFF && source[1] == 0xFE && source[2] == 0 && source[3] == 0)
+        return kUtf32Le;
+    if (size >= 4 && source[0] == 0 && source[1] == 0 && source[2] == 0xFE && source[3] == 0xFF)
+        return kUtf32Be;
+    if (size >= 2 && source[0] == 0xFF && source[1] == 0xFE)
+        return kUtf16Le;
+    if (size >= 2 && source[0] == 0xFE && source[1] == 0xFF)
+        return kUtf16Be;
+    return kBytes;
+}
+
+uint32_t CodeUnitSize(TextEncoding encoding)
+{
+    switch (encoding) {
+    case kUtf16Le:
+    case kUtf16Be:
+        return 2;
+    case kUtf32Le:
+    case kUtf32Be:
+        return 4;
+    case kBytes:
+        break;
+    }
+    return 1;
+}
+
+int OutputFitsIn32Bits(uint32_t size, uint32_t count, uint32_t growth)
+{
+    // In 64 bits: count * growth alone can pass 2^32, and a wrapped sum
+    // would size a buffer far smaller than the transform then fills.
+    return (uint64_t)size + (uint64_t)count * growth + 1 <= 0xFFFFFFFFu;
+}
+
 // The byte loops avoid data-dependent branches: text has a line end every
 // few dozen bytes, and a mispredicted branch per line costs more than the
 // unconditional stores below. Windows to Unix first looks at four bytes at a
@@ -32,7 +68,7 @@ static uint32_t HasCr(uint32_t word)
     return (flipped - 0x01010101u) & ~flipped & 0x80808080u;
 }
 
-uint32_t CountCrLfPairsScalar(const unsigned char *source, uint32_t size)
+static uint32_t CountBytePairs(const unsigned char *source, uint32_t size)
 {
     uint32_t pairs = 0;
     uint32_t i = 0;
@@ -55,7 +91,7 @@ static uint32_t CopyUnlessPairCr(const unsigned char *source, uint32_t i, unsign
     return out + (uint32_t)!((source[i] == kCr) & (source[i + 1] == kLf));
 }
 
-void TransformWindowsToUnixScalar(const unsigned char *source, uint32_t size, unsigned char *output)
+static void BytesToUnix(const unsigned char *source, uint32_t size, unsigned char *output)
 {
     if (size == 0)
         return;
@@ -77,7 +113,7 @@ void TransformWindowsToUnixScalar(const unsigned char *source, uint32_t size, un
     output[out] = source[size - 1];
 }
 
-uint32_t CountLineFeedsScalar(const unsigned char *source, uint32_t size)
+static uint32_t CountByteLineFeeds(const unsigned char *source, uint32_t size)
 {
     uint32_t count = 0;
     for (uint32_t i = 0; i < size; ++i)
@@ -85,7 +121,7 @@ uint32_t CountLineFeedsScalar(const unsigned char *source, uint32_t size)
     return count;
 }
 
-void TransformUnixToWindowsScalar(const unsigned char *source, uint32_t size, unsigned char *output)
+static void BytesToWindows(const unsigned char *source, uint32_t size, unsigned char *output)
 {
     uint32_t out = 0;
     for (uint32_t i = 0; i < size; ++i) {
@@ -98,56 +134,195 @@ void TransformUnixToWindowsScalar(const unsigned char *source, uint32_t size, un
     }
 }
 
+// Code units of 2 or 4 bytes, by value in the text's byte order. The same
+// unconditional stores as for bytes; the loops are written once for both
+// sizes and instantiated with a constant size, so each copy is a plain move.
+
+static uint32_t UnitValue(TextEncoding encoding, const unsigned char *p)
+{
+    switch (encoding) {
+    case kUtf16Le:
+        return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+    case kUtf16Be:
+        return (uint32_t)p[0] << 8 | (uint32_t)p[1];
+    case kUtf32Le:
+        return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    case kUtf32Be:
+        return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
+    case kBytes:
+        break;
+    }
+    return p[0];
+}
+
+static void StoreCrUnit(TextEncoding encoding, uint32_t unit, unsigned char *p)
+{
+    memset(p, 0, unit);
+    const int bigEndian = encoding == kUtf16Be || encoding == kUtf32Be;
+    p[bigEndian ? unit - 1 : 0] = kCr;
+}
+
+static uint32_t IsPairCr(TextEncoding encoding, uint32_t unit, const unsigned char *p)
+{
+    return (uint32_t)(UnitValue(encoding, p) == kCr) & (uint32_t)(UnitValue(encoding, p + unit) == kLf);
+}
+
+static uint32_t CountUnitPairs(TextEncoding encoding, uint32_t unit, const unsigned char *source, uint32_t size)
+{
+    const uint32_t whole = size - size % unit;
+    uint32_t pairs = 0;
+    for (uint32_t i = 0; i + unit < whole; i += unit)
+        pairs += IsPairCr(encoding, unit, source + i);
+    return pairs;
+}
+
+static inline void UnitsToUnix(TextEncoding encoding, uint32_t unit, const unsigned char *source, uint32_t size,
+                               unsigned char *output)
+{
+    if (size == 0)
+        return;
+    const uint32_t whole = size - size % unit;
+    uint32_t out = 0;
+    uint32_t i = 0;
+    for (; i + unit < whole; i += unit) {
+        memcpy(output + out, source + i, unit);
+        out += unit * (1 - IsPairCr(encoding, unit, source + i));
+    }
+    // The last whole unit has no unit after it to pair with; it goes out
+    // with whatever part of a unit follows.
+    memcpy(output + out, source + i, size - i);
+}
+
+static uint32_t CountUnitLineFeeds(TextEncoding encoding, uint32_t unit, const unsigned char *source, uint32_t size)
+{
+    const uint32_t whole = size - size % unit;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < whole; i += unit)
+        count += (uint32_t)(UnitValue(encoding, source + i) == kLf);
+    return count;
+}
+
+static inline void UnitsToWindows(TextEncoding encoding, uint32_t unit, const unsigned char *source, uint32_t size,
+                                  unsigned char *output)
+{
+    if (size == 0)
+        return;
+    const uint32_t whole = size - size % unit;
+    uint32_t out = 0;
+    for (uint32_t i = 0; i < whole; i += unit) {
+        StoreCrUnit(encoding, unit, output + out);
+        out += unit * (uint32_t)(UnitValue(encoding, source + i) == kLf);
+        memcpy(output + out, source + i, unit);
+        out += unit;
+    }
+    memcpy(output + out, source + whole, size - whole);
+}
+
+uint32_t CountCrLfPairsScalar(TextEncoding encoding, const unsigned char *source, uint32_t size)
+{
+    const uint32_t unit = CodeUnitSize(encoding);
+    return unit == 1 ? CountBytePairs(source, size) : CountUnitPairs(encoding, unit, source, size);
+}
+
+void TransformWindowsToUnixScalar(TextEncoding encoding, const unsigned char *source, uint32_t size,
+                                  unsigned char *output)
+{
+    switch (CodeUnitSize(encoding)) {
+    case 2:
+        UnitsToUnix(encoding, 2, source, size, output);
+        break;
+    case 4:
+        UnitsToUnix(encoding, 4, source, size, output);
+        break;
+    default:
+        BytesToUnix(source, size, output);
+        break;
+    }
+}
+
+uint32_t CountLineFeedsScalar(TextEncoding encoding, const unsigned char *source, uint32_t size)
+{
+    const uint32_t unit = CodeUnitSize(encoding);
+    return unit == 1 ? CountByteLineFeeds(source, size) : CountUnitLineFeeds(encoding, unit, source, size);
+}
+
+void TransformUnixToWindowsScalar(TextEncoding encoding, const unsigned char *source, uint32_t size,
+                                  unsigned char *output)
+{
+    switch (CodeUnitSize(encoding)) {
+    case 2:
+        UnitsToWindows(encoding, 2, source, size, output);
+        break;
+    case 4:
+        UnitsToWindows(encoding, 4, source, size, output);
+        break;
+    default:
+        BytesToWindows(source, size, output);
+        break;
+    }
+}
+
+const LineEndingImplementation kScalarLineEndings = {"scalar", CountCrLfPairsScalar, TransformWindowsToUnixScalar,
+                                                     CountLineFeedsScalar, TransformUnixToWindowsScalar};
+
+int CpuidReportsSse2(uint32_t highestLeaf, uint32_t leaf1Edx)
+{
+    return highestLeaf >= 1 && ((leaf1Edx >> 26) & 1) != 0;
+}
+
 int ProcessorHasSse2(void)
 {
 #if defined(_M_X64) || defined(__x86_64__)
     return 1;
 #elif defined(_MSC_VER) && defined(_M_IX86)
     int info[4];
+    __cpuid(info, 0);
+    const uint32_t highest = (uint32_t)info[0];
     __cpuid(info, 1);
-    return (info[3] >> 26) & 1;
+    return CpuidReportsSse2(highest, (uint32_t)info[3]);
 #elif defined(__i386__)
-    unsigned int a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d))
-        return 0;
-    return (int)((d >> 26) & 1);
+    // 0 also when the processor has no CPUID instruction at all.
+    const unsigned int highest = __get_cpuid_max(0, NULL);
+    unsigned int a = 0, b = 0, c = 0, d = 0;
+    if (highest >= 1)
+        __cpuid(1, a, b, c, d);
+    return CpuidReportsSse2(highest, d);
 #else
     return 0;
 #endif
 }
 
-// Asked once; the answer cannot change while the process runs.
-static int g_useSse2 = -1;
-
-static int UseSse2(void)
+const LineEndingImplementation *ChooseLineEndings(int processorHasSse2)
 {
-    if (g_useSse2 < 0)
-        g_useSse2 = ProcessorHasSse2();
-    return g_useSse2;
+    return processorHasSse2 ? &kSse2LineEndings : &kScalarLineEndings;
 }
 
-uint32_t CountCrLfPairs(const unsigned char *source, uint32_t size)
+// Chosen once; the answer cannot change while the process runs.
+static const LineEndingImplementation *g_dispatched = NULL;
+
+const LineEndingImplementation *DispatchedLineEndings(void)
 {
-    return UseSse2() ? CountCrLfPairsSse2(source, size) : CountCrLfPairsScalar(source, size);
+    if (g_dispatched == NULL)
+        g_dispatched = ChooseLineEndings(ProcessorHasSse2());
+    return g_dispatched;
 }
 
-void TransformWindowsToUnix(const unsigned char *source, uint32_t size, unsigned char *output)
+uint32_t CountCrLfPairs(TextEncoding encoding, const unsigned char *source, uint32_t size)
 {
-    if (UseSse2())
-        TransformWindowsToUnixSse2(source, size, output);
-    else
-        TransformWindowsToUnixScalar(source, size, output);
+    return DispatchedLineEndings()->countCrLfPairs(encoding, source, size);
 }
 
-uint32_t CountLineFeeds(const unsigned char *source, uint32_t size)
+void TransformWindowsToUnix(TextEncoding encoding, const unsigned char *source, uint32_t size, unsigned char *output)
 {
-    return UseSse2() ? CountLineFeedsSse2(source, size) : CountLineFeedsScalar(source, size);
+    DispatchedLineEndings()->windowsToUnix(encoding, source, size, output);
 }
 
-void TransformUnixToWindows(const unsigned char *source, uint32_t size, unsigned char *output)
+uint32_t CountLineFeeds(TextEncoding encoding, const unsigned char *source, uint32_t size)
 {
-    if (UseSse2())
-        TransformUnixToWindowsSse2(source, size, output);
-    else
-        TransformUnixToWindowsScalar(source, size, output);
+    return DispatchedLineEndings()->countLineFeeds(encoding, source, size);
+}
+
+void TransformUnixToWindows(TextEncoding encoding, const unsigned char *source, uint32_t size, unsigned char *output)
+{
+    DispatchedLineEndings()->unixToWindows(encoding, source, size, output);
 }

@@ -2,6 +2,7 @@
 // what the user is told when it cannot.
 #include "conversion.h"
 #include "message_capture.h"
+#include "reference_line_endings.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,10 @@ TEST_F(Conversion, ConvertsWholeFilesInTheDirectionTheProbeFinds)
         {"x\r\n", false, "x\r\r\n"},
         {std::string("\x8D\x8A\0\n", 4), false, std::string("\x8D\x8A\0\r\n", 5)},
         {"", false, ""},
+        // Text that Windows writes as UTF-16 or UTF-32 converts in its own units.
+        {Utf16(false, u"\uFEFFone\r\ntwo\r\n\u010A"), true, Utf16(false, u"\uFEFFone\ntwo\n\u010A")},
+        {Utf16(true, u"\uFEFFone\ntwo\u0D0A"), false, Utf16(true, u"\uFEFFone\r\ntwo\u0D0A")},
+        {Utf32(false, U"\uFEFFone\ntwo\n"), false, Utf32(false, U"\uFEFFone\r\ntwo\r\n")},
     };
     int index = 0;
     for (const auto &c : cases) {
@@ -285,10 +290,17 @@ TEST_F(Conversion, AllocationFailureWritesNothing)
 
 TEST_F(Conversion, OutputThatWouldNotFitIn32BitsIsTooLarge)
 {
-    // 2 GiB of LFs doubles to 4 GiB, which a 32-bit size cannot hold.
-    const std::string chunk(1 << 20, '\n');
+    // The boundary itself is tested on OutputFitsIn32Bits; this is the one
+    // whole file that crosses it, in UTF-16, where each line end grows by
+    // two bytes: 2 GiB of LFs becomes 4 GiB.
+    const uintmax_t needed = 3ull << 30;
+    const uintmax_t available = fs::space(dir_).available;
+    if (available < needed)
+        GTEST_SKIP() << "needs 3 GiB free in " << dir_ << ", which has " << (available >> 20) << " MiB";
+    const std::string chunk = Utf16(false, std::u16string(1 << 19, u'\n'));
     FILE *file = std::fopen(Name("lines.txt").c_str(), "wb");
     ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite("\xFF\xFE", 1, 2, file), 2u);
     for (int i = 0; i < 2048; ++i)
         ASSERT_EQ(std::fwrite(chunk.data(), 1, chunk.size(), file), chunk.size());
     std::fclose(file);

@@ -1,5 +1,6 @@
 // The real Pelmora.exe, started and driven from this process as a user would.
 #include "app_driver.h"
+#include "reference_line_endings.h"
 #include "resource.h"
 #include "temp_dir.h"
 
@@ -89,6 +90,23 @@ TEST_F(Program, ConvertWritesTheOtherFileSilentlyThenRefusesToOverwrite)
     EXPECT_EQ(message.style, MB_OK | MB_ICONWARNING);
     EXPECT_EQ(message.owner, app_.main);
     EXPECT_EQ(ReadBytes(Name("notes-unix.txt")), "one\ntwo\nlone\rcr\n");
+}
+
+TEST_F(Program, Utf16TextConvertsBothWaysInItsOwnUnits)
+{
+    // As Notepad saves "Unicode": the mark, then UTF-16LE. U+010A holds the
+    // byte 0A, which must not be taken for an LF.
+    const std::string windowsText = Utf16(false, u"\uFEFFline one\r\nline two \u010A\r\n");
+    const std::string unixText = Utf16(false, u"\uFEFFline one\nline two \u010A\n");
+    WriteBytes(Name("notepad.txt"), windowsText);
+    SetField(app_, IDC_WINDOWS_PATH, Name("notepad.txt"));
+    SetField(app_, IDC_UNIX_PATH, Name("unix.txt"));
+    EXPECT_EQ(ConvertAndReadMessage().text, "");
+    EXPECT_EQ(ReadBytes(Name("unix.txt")), unixText);
+
+    SetField(app_, IDC_WINDOWS_PATH, Name("back.txt"));
+    EXPECT_EQ(ConvertAndReadMessage().text, "");
+    EXPECT_EQ(ReadBytes(Name("back.txt")), windowsText);
 }
 
 TEST_F(Program, PathsAsLongAsTheFieldsAllowConvert)
