@@ -117,6 +117,13 @@ DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED)
 {
+    if (FaultIsSet(kStandInReadingFails)) {
+        g_lastError = ERROR_LOCK_VIOLATION;
+        *bytesRead = 0;
+        return FALSE;
+    }
+    if (FaultIsSet(kStandInReadingStopsShort))
+        bytesToRead /= 2;
     // POSIX may return less than asked for; Windows reads a disk file whole
     // up to its end, so keep reading until the end or an error.
     DWORD total = 0;

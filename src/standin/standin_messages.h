@@ -25,7 +25,11 @@ enum StandInFault {
     // file is closed all the same, as on Windows.
     kStandInClosingAWrittenFileFails = 1,
     // Deleting any file is refused.
-    kStandInDeletingFails = 2
+    kStandInDeletingFails = 2,
+    // Reading fails at once, as a byte range another program has locked does.
+    kStandInReadingFails = 4,
+    // Reading succeeds but returns only half of what was asked for.
+    kStandInReadingStopsShort = 8
 };
 void SetStandInFaults(unsigned faults);
 

@@ -183,14 +183,35 @@ TEST_F(Conversion, NeverTruncatesAFileThatAppearedAtTheDestination)
     EXPECT_EQ(ReadBytes(Path("source.txt")), "a\r\nb\r\n");
 }
 
-TEST_F(Conversion, SourceThatVanishedAfterTheProbeCreatesNothing)
+TEST_F(Conversion, SourceThatCannotBeReadCreatesNothing)
 {
-    for (auto convert : {ConvertWindowsToUnix, ConvertUnixToWindows}) {
-        BeginMessageCapture();
-        convert(Name("gone.txt").c_str(), Name("out.txt").c_str());
-        ExpectOneWarning(EndMessageCapture(), kCannotRead);
-        EXPECT_FALSE(fs::exists(Path("out.txt")));
-    }
+    // Gone after the probe; and, faked here, a read that fails (a range that
+    // another program has locked) or comes back short.
+    WriteBytes(Path("source.txt"), "one\r\ntwo\ntwo\r\n");
+    const struct {
+        const char *source;
+        unsigned faults;
+    } cases[] = {
+        {"gone.txt", 0},
+#ifndef _WIN32
+        {"source.txt", kStandInReadingFails},
+        {"source.txt", kStandInReadingStopsShort},
+#endif
+    };
+    for (const auto &c : cases)
+        for (auto convert : {ConvertWindowsToUnix, ConvertUnixToWindows}) {
+            BeginMessageCapture();
+#ifndef _WIN32
+            SetStandInFaults(c.faults);
+#endif
+            convert(Name(c.source).c_str(), Name("out.txt").c_str());
+#ifndef _WIN32
+            SetStandInFaults(0);
+#endif
+            ExpectOneWarning(EndMessageCapture(), kCannotRead);
+            EXPECT_FALSE(fs::exists(Path("out.txt"))) << c.source << " " << c.faults;
+        }
+    EXPECT_EQ(ReadBytes(Path("source.txt")), "one\r\ntwo\ntwo\r\n");
 }
 
 TEST_F(Conversion, SourcesOfFourGibibytesOrMoreAreTooLarge)
