@@ -5,6 +5,7 @@
 #include "conversion.h"
 #include "message_capture.h"
 #include "temp_dir.h"
+#include "win32_test_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -21,30 +22,45 @@ namespace {
 const char kNeitherOrBoth[] = "Neither (or both) of the files\nyou specified exists.";
 const char kCannotRead[] = "File Conversion Error:\nCannot read the source file";
 const char kCannotCreate[] = "File Conversion Error:\nCannot create the destination file";
+const char kCannotWrite[] = "File Conversion Error:\nCannot write the destination file";
+const char kCopyRemains[] =
+    "File Conversion Error:\nCannot write the destination file\nThe incomplete copy could not be removed.";
+const char kTooLarge[] = "File Conversion Error:\nFile too large";
+const char kNoMemory[] = "File Conversion Error:\nNot enough memory";
 
-std::string SelfPath()
+// Failures put in this program's imports, where no real file would fail.
+BOOL WINAPI ReadFileFails(HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED)
 {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    return path;
+    *read = 0;
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
 }
 
-// Another process that holds a file open without sharing it at all, as an
-// editor or a backup tool might, until the test ends it.
+BOOL WINAPI WriteFileFails(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+BOOL WINAPI DeleteFileFails(LPCSTR)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Another process that holds a file open, until the test ends it or itself
+// ends: "exclusive" shares nothing, as an editor or a backup tool might;
+// "writing" writes and lets others read, as a program writing its log does;
+// "locking" reads, lets others read and locks the first byte for itself.
 struct HeldFile {
     PROCESS_INFORMATION process = {};
 
-    bool Hold(const std::string &path)
+    bool Hold(const std::string &path, const char *how)
     {
         const std::string event = "PelmoraHeld" + std::to_string(GetCurrentProcessId());
         HANDLE ready = CreateEventA(NULL, TRUE, FALSE, event.c_str());
-        std::string command = "\"" + SelfPath() + "\" --hold \"" + path + "\" " + event;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        const bool started =
-            CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process) != 0;
+        const bool started = StartTiedProcess("", std::string("--hold ") + how + " \"" + path + "\" " + event, &process);
         const bool held = started && WaitForSingleObject(ready, 20000) == WAIT_OBJECT_0;
         CloseHandle(ready);
         return held;
@@ -61,16 +77,21 @@ struct HeldFile {
     }
 };
 
-int HoldFileForever(const char *path, const char *event)
+int HoldFileForever(const std::string &how, const char *path, const char *event)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    const bool writing = how == "writing";
+    const DWORD access = how == "exclusive" ? GENERIC_READ | GENERIC_WRITE : writing ? GENERIC_WRITE : GENERIC_READ;
+    HANDLE file = CreateFileA(path, access, how == "exclusive" ? 0 : FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
+    OVERLAPPED range;
+    ZeroMemory(&range, sizeof range);
+    if (how == "locking" && !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range))
+        return 2;
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, event);
     SetEvent(ready);
     CloseHandle(ready);
     Sleep(INFINITE);
-    CloseHandle(file);
     return 0;
 }
 
@@ -96,17 +117,40 @@ protected:
 TEST_F(Faults, SourceHeldByAnotherProgramIsNotConverted)
 {
     WriteBytes(Name("busy.txt"), "a\r\nb\r\n");
+    for (const char *how : {"exclusive", "writing"}) {
+        HeldFile holder;
+        ASSERT_TRUE(holder.Hold(Name("busy.txt"), how)) << how;
+
+        // It does not open for reading with others writing it, so to the
+        // probe it is absent: a half-written file is no source.
+        ExpectOneWarning(Convert(Name("busy.txt"), Name("out.txt")), kNeitherOrBoth);
+        EXPECT_FALSE(fs::exists(Name("out.txt"))) << how;
+
+        // Should it become busy only after the probe, the converter says so.
+        BeginMessageCapture();
+        ConvertWindowsToUnix(Name("busy.txt").c_str(), Name("out.txt").c_str());
+        ExpectOneWarning(EndMessageCapture(), kCannotRead);
+        EXPECT_FALSE(fs::exists(Name("out.txt"))) << how;
+    }
+}
+
+TEST_F(Faults, SourceLockedByAnotherProgramCannotBeRead)
+{
+    WriteBytes(Name("locked.txt"), "a\r\nb\r\n");
     HeldFile holder;
-    ASSERT_TRUE(holder.Hold(Name("busy.txt")));
+    ASSERT_TRUE(holder.Hold(Name("locked.txt"), "locking"));
+    HANDLE file = CreateFileA(Name("locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "the lock must not keep readers from opening the file";
+    char bytes[8];
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, bytes, sizeof bytes, &got, NULL);
+    CloseHandle(file);
+    if (read)
+        GTEST_SKIP() << "this system let a read through another process's byte-range lock (Wine does not enforce "
+                        "them; Windows fails the read with ERROR_LOCK_VIOLATION)";
 
-    // It does not open for reading, so to the probe it is absent.
-    ExpectOneWarning(Convert(Name("busy.txt"), Name("out.txt")), kNeitherOrBoth);
-    EXPECT_FALSE(fs::exists(Name("out.txt")));
-
-    // Should it become busy only after the probe, the converter says so.
-    BeginMessageCapture();
-    ConvertWindowsToUnix(Name("busy.txt").c_str(), Name("out.txt").c_str());
-    ExpectOneWarning(EndMessageCapture(), kCannotRead);
+    // The probe finds it, so the conversion starts, and its one read fails.
+    ExpectOneWarning(Convert(Name("locked.txt"), Name("out.txt")), kCannotRead);
     EXPECT_FALSE(fs::exists(Name("out.txt")));
 }
 
@@ -116,7 +160,7 @@ TEST_F(Faults, DestinationHeldByAnotherProgramIsLeftAlone)
     WriteBytes(Name("busy.txt"), "someone else's");
     {
         HeldFile holder;
-        ASSERT_TRUE(holder.Hold(Name("busy.txt")));
+        ASSERT_TRUE(holder.Hold(Name("busy.txt"), "exclusive"));
         ExpectOneWarning(Convert(Name("source.txt"), Name("busy.txt")), kCannotCreate);
     }
     EXPECT_EQ(ReadBytes(Name("busy.txt")), "someone else's");
@@ -197,12 +241,67 @@ TEST_F(Faults, OneFileNamedTwoWaysIsRefused)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+// Each outcome of Convert, failures and the warning included, must close
+// every handle it opened: a leaked one keeps the user's file open until the
+// program ends.
+TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
+{
+    WriteBytes(Name("source.txt"), "a\r\nb\r\n");
+    MakeSparseFile(dir_ / "huge.txt", 0x100000000ull + 10);
+    MakeSparseFile(dir_ / "big.txt", 0xFFFFFFFEull);
+    const struct {
+        const char *windowsName, *unixName;
+        void *readFile, *writeFile, *deleteFile;
+        const char *text;
+    } cases[] = {
+        {"source.txt", "out.txt", NULL, NULL, NULL, ""},
+        {"out.txt", "source.txt", NULL, NULL, NULL, ""},
+        {"none.txt", "out.txt", NULL, NULL, NULL, kNeitherOrBoth},
+        {"source.txt", "source.txt", NULL, NULL, NULL, kNeitherOrBoth},
+        {"source.txt", "out.txt", (void *)ReadFileFails, NULL, NULL, kCannotRead},
+        {"huge.txt", "out.txt", NULL, NULL, NULL, kTooLarge},
+        {"big.txt", "out.txt", NULL, NULL, NULL, kNoMemory},
+        {"source.txt", "no-folder\\out.txt", NULL, NULL, NULL, kCannotCreate},
+        {"source.txt", "out.txt", NULL, (void *)WriteFileFails, NULL, kCannotWrite},
+        {"source.txt", "out.txt", NULL, (void *)WriteFileFails, (void *)DeleteFileFails, kCopyRemains},
+    };
+    // The first round lets the system set up what it keeps for later calls
+    // (a message box's resources, say); the second is counted.
+    for (int round = 0; round < 2; ++round)
+        for (const auto &c : cases) {
+            const unsigned long before = OpenHandleCount();
+            ASSERT_GT(before, 0ul) << "cannot count this process's handles";
+            struct {
+                const char *name;
+                void *replacement, *real;
+            } patches[] = {{"ReadFile", c.readFile, NULL}, {"WriteFile", c.writeFile, NULL},
+                           {"DeleteFileA", c.deleteFile, NULL}};
+            for (auto &patch : patches)
+                if (patch.replacement != NULL)
+                    patch.real = ReplaceImport("kernel32.dll", patch.name, patch.replacement);
+            const auto messages = Convert(Name(c.windowsName), Name(c.unixName));
+            for (const auto &patch : patches)
+                if (patch.replacement != NULL)
+                    ReplaceImport("kernel32.dll", patch.name, patch.real);
+            if (c.text[0] == '\0') {
+                EXPECT_TRUE(messages.empty()) << messages[0].text;
+            } else {
+                ExpectOneWarning(messages, c.text);
+            }
+            DeleteFileA(Name("out.txt").c_str());
+            const unsigned long after = OpenHandleCount();
+            EXPECT_TRUE(round == 0 || after == before) << before << " handles before and " << after << " after "
+                                                       << c.windowsName << " / " << c.unixName << ": \"" << c.text
+                                                       << "\"";
+        }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "--hold")
-        return HoldFileForever(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "--hold")
+        return HoldFileForever(argv[2], argv[3], argv[4]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 // While the write is under way, another program tries to open the copy.
 #include "message_capture.h"
 #include "temp_dir.h"
+#include "win32_test_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -43,16 +44,9 @@ DWORD g_viewerResult = 0xFFFFFFFFu;
 BOOL WINAPI WriteFileWhileAViewerTries(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     if (!g_destination.empty()) {
-        char self[MAX_PATH] = "";
-        GetModuleFileNameA(NULL, self, MAX_PATH);
         const std::string event = "PelmoraViewerHolds" + std::to_string(GetCurrentProcessId());
         HANDLE held = CreateEventA(NULL, TRUE, FALSE, event.c_str());
-        std::string command = "\"" + std::string(self) + "\" --view \"" + g_destination + "\" " + event;
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        if (CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &g_viewer)) {
+        if (StartTiedProcess("", "--view \"" + g_destination + "\" " + event, &g_viewer)) {
             HANDLE waits[] = {g_viewer.hProcess, held};
             const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, 20000);
             DWORD code = 0xFFFFFFFFu;
@@ -65,36 +59,6 @@ BOOL WINAPI WriteFileWhileAViewerTries(HANDLE file, LPCVOID bytes, DWORD size, L
         g_destination.clear();
     }
     return g_realWriteFile(file, bytes, size, written, overlapped);
-}
-
-// Points this program's import of a kernel32 function elsewhere; the
-// converter is linked in, so its calls go through this table. Returns what
-// the entry held, or NULL when the program does not import the function.
-void *ReplaceKernel32Import(const char *function, void *replacement)
-{
-    BYTE *base = (BYTE *)GetModuleHandleA(NULL);
-    const IMAGE_NT_HEADERS32 *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (const IMAGE_IMPORT_DESCRIPTOR *d = (const IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
-         d->Name != 0; ++d) {
-        if (lstrcmpiA((const char *)(base + d->Name), "KERNEL32.dll") != 0)
-            continue;
-        const IMAGE_THUNK_DATA32 *name = (const IMAGE_THUNK_DATA32 *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA32 *slot = (IMAGE_THUNK_DATA32 *)(base + d->FirstThunk);
-        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL32(name->u1.Ordinal) ||
-                std::strcmp((const char *)((const IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name,
-                            function) != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
-            void *previous = (void *)(uintptr_t)slot->u1.Function;
-            slot->u1.Function = (DWORD)(uintptr_t)replacement;
-            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
-            return previous;
-        }
-    }
-    return NULL;
 }
 
 } // namespace
@@ -110,12 +74,12 @@ TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
     const fs::path dir = MakeTempDir();
     const std::string source(limitBytes * 3 / 4, '\n');
     WriteBytes(dir / "unix.txt", source);
-    g_realWriteFile = (WriteFileFunction)ReplaceKernel32Import("WriteFile", (void *)WriteFileWhileAViewerTries);
+    g_realWriteFile = (WriteFileFunction)ReplaceImport("kernel32.dll", "WriteFile", (void *)WriteFileWhileAViewerTries);
     ASSERT_NE(g_realWriteFile, (WriteFileFunction)NULL);
     g_destination = Narrow(dir / "windows.txt");
     ExpectOneWarning(ConvertAndCapture(NULL, Narrow(dir / "windows.txt"), Narrow(dir / "unix.txt")),
                      "File Conversion Error:\nCannot write the destination file");
-    ReplaceKernel32Import("WriteFile", (void *)g_realWriteFile);
+    ReplaceImport("kernel32.dll", "WriteFile", (void *)g_realWriteFile);
     if (g_viewer.hProcess != NULL) {
         TerminateProcess(g_viewer.hProcess, 0);
         WaitForSingleObject(g_viewer.hProcess, 10000);

@@ -1,0 +1,98 @@
+#include "win32_test_tools.h"
+
+#include <winternl.h>
+
+#include <cstring>
+#include <vector>
+
+bool StartTiedProcess(const std::string &program, const std::string &arguments, PROCESS_INFORMATION *process)
+{
+    // One job for every helper, never closed: the system closes it when this
+    // process ends, and the job then ends the helpers.
+    static HANDLE job = NULL;
+    if (job == NULL) {
+        job = CreateJobObjectA(NULL, NULL);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit;
+        ZeroMemory(&limit, sizeof limit);
+        limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (job == NULL || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit))
+            return false;
+    }
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string command = "\"" + (program.empty() ? std::string(self) : program) + "\" " + arguments;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    // Suspended until it is in the job, so it cannot get away first.
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, process))
+        return false;
+    if (!AssignProcessToJobObject(job, process->hProcess)) {
+        TerminateProcess(process->hProcess, 1);
+        CloseHandle(process->hThread);
+        CloseHandle(process->hProcess);
+        ZeroMemory(process, sizeof *process);
+        return false;
+    }
+    ResumeThread(process->hThread);
+    return true;
+}
+
+void *ReplaceImport(const char *dll, const char *function, void *replacement)
+{
+    BYTE *base = (BYTE *)GetModuleHandleA(NULL);
+    const IMAGE_NT_HEADERS32 *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (const IMAGE_IMPORT_DESCRIPTOR *d = (const IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
+         d->Name != 0; ++d) {
+        if (lstrcmpiA((const char *)(base + d->Name), dll) != 0)
+            continue;
+        const IMAGE_THUNK_DATA32 *name = (const IMAGE_THUNK_DATA32 *)(base + d->OriginalFirstThunk);
+        IMAGE_THUNK_DATA32 *slot = (IMAGE_THUNK_DATA32 *)(base + d->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL32(name->u1.Ordinal) ||
+                std::strcmp((const char *)((const IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name,
+                            function) != 0)
+                continue;
+            DWORD protection = 0;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
+            void *previous = (void *)(uintptr_t)slot->u1.Function;
+            slot->u1.Function = (DWORD)(uintptr_t)replacement;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
+            return previous;
+        }
+    }
+    return NULL;
+}
+
+unsigned long OpenHandleCount()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
+        return count;
+    // Wine answers 0 there, but lists every process's handles in the
+    // system's handle table.
+    struct Entry {
+        ULONG processId;
+        UCHAR type, flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    std::vector<ULONG> table(1 << 16);
+    ULONG length = 0;
+    NTSTATUS status;
+    while ((status = NtQuerySystemInformation((SYSTEM_INFORMATION_CLASS)16, table.data(),
+                                              (ULONG)(table.size() * sizeof table[0]), &length)) ==
+           (NTSTATUS)0xC0000004L) // STATUS_INFO_LENGTH_MISMATCH
+        table.resize(table.size() * 2);
+    if (status != 0)
+        return 0;
+    const Entry *entries = (const Entry *)(table.data() + 1);
+    unsigned long mine = 0;
+    for (ULONG i = 0; i < table[0]; ++i)
+        mine += entries[i].processId == GetCurrentProcessId();
+    return mine;
+}

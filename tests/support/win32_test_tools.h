@@ -1,0 +1,24 @@
+// Tools of the Windows tests that reach below the program: helper processes
+// that cannot outlive the test, calls redirected in this program's import
+// table, and a count of the handles this process holds.
+#ifndef PELMORA_TEST_WIN32_TEST_TOOLS_H
+#define PELMORA_TEST_WIN32_TEST_TOOLS_H
+
+#include <windows.h>
+
+#include <string>
+
+// Starts a program (this test program when program is empty) with these
+// arguments, in a job that ends it when this process ends, however it ends.
+// The caller closes the handles.
+bool StartTiedProcess(const std::string &program, const std::string &arguments, PROCESS_INFORMATION *process);
+
+// Points this program's import of dll!function elsewhere; the code under test
+// is linked in, so its calls go through this table. Returns what the entry
+// held, or NULL when the program does not import the function.
+void *ReplaceImport(const char *dll, const char *function, void *replacement);
+
+// The handles this process has open.
+unsigned long OpenHandleCount();
+
+#endif
