@@ -1,6 +1,8 @@
 #include "app_driver.h"
-#include "pelmora_path_win32.h"
 #include "message_box_win32.h"
+#include "pelmora_path_win32.h"
+#include "resource.h"
+#include "win32_test_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -60,11 +62,7 @@ static std::string MessageText(HWND box)
 bool StartApp(App *app)
 {
     ZeroMemory(app, sizeof *app);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    std::string path = PelmoraPath();
-    if (!CreateProcessA(path.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &app->process))
+    if (!StartTiedProcess(PelmoraPath(), "", &app->process))
         return false;
     WaitForInputIdle(app->process.hProcess, 20000);
     WaitUntil([&] { return (app->main = FindProcessDialog(app->process.dwProcessId, "Pelmora", NULL)) != NULL; },
@@ -94,10 +92,28 @@ long WaitForExit(App *app, DWORD milliseconds)
     return (long)code;
 }
 
-void Settle(const App &app)
+bool Settle(const App &app)
 {
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(app.main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+    if (!SendMessageTimeoutA(app.main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+        return false;
+    // A sent message can be handled while the program waits inside a call,
+    // before a message box it is making exists, say; a posted one only in a
+    // message loop. The field's modified flag shows when the posted message
+    // has been handled, and means nothing to the program.
+    HWND field = GetDlgItem(app.main, IDC_WINDOWS_PATH);
+    DWORD_PTR modified = 0;
+    if (!SendMessageTimeoutA(field, EM_GETMODIFY, 0, 0, SMTO_NORMAL, 10000, &modified))
+        return false;
+    const bool flipped = modified == 0;
+    if (!PostMessageA(field, EM_SETMODIFY, flipped, 0))
+        return false;
+    return WaitUntil(
+        [&] {
+            DWORD_PTR now = 0;
+            return SendMessageTimeoutA(field, EM_GETMODIFY, 0, 0, SMTO_NORMAL, 1000, &now) && (now != 0) == flipped;
+        },
+        10000);
 }
 
 void SetField(const App &app, int id, const std::string &text)
@@ -135,9 +151,9 @@ HWND FindDialog(const App &app, const char *caption)
 
 HWND FindMessageBox(const App &app)
 {
-    // A message box is the dialog with the text control 0xFFFF. One still
-    // being made counts too, since the program may answer a Settle while it
-    // makes the box; it is then awaited until it shows.
+    // A message box is the dialog with the text control 0xFFFF. One not yet
+    // shown counts too, since a dialog's own loop runs (and so a Settle can
+    // end) before the dialog first shows; it is then awaited until it does.
     Search search = {app.process.dwProcessId, NULL, app.main, {}, true};
     EnumWindows(CollectDialog, (LPARAM)&search);
     for (HWND window : search.found) {

@@ -21,10 +21,11 @@ void StopApp(App *app);
 // Waits for the program to end; returns its exit code, or -1 after the bound.
 long WaitForExit(App *app, DWORD milliseconds);
 
-// Waits until the program has handled every message sent to it so far: the
-// command has finished, or it is waiting in a modal loop. Posted messages
-// (keys) come after sent ones, so they need a visible outcome to wait for.
-void Settle(const App &app);
+// Waits until the program has handled every message sent or posted to it so
+// far and is back in a message loop: the command has finished, or a modal
+// loop (a message box, a file dialog) runs. False when it did not get there
+// within the bound, so that nothing after it can pass by not looking.
+bool Settle(const App &app);
 bool WaitUntil(const std::function<bool()> &condition, DWORD milliseconds);
 
 void SetField(const App &app, int id, const std::string &text);

@@ -39,13 +39,16 @@ protected:
     ShownMessage ConvertAndReadMessage()
     {
         Press(app_, IDC_CONVERT);
-        Settle(app_);
+        if (!Settle(app_)) {
+            ADD_FAILURE() << "the program did not come back to a message loop after Convert";
+            return ShownMessage{NULL, "(no answer)", "", 0};
+        }
         HWND box = FindMessageBox(app_);
         if (box == NULL)
             return ShownMessage{NULL, "", "", 0};
         ShownMessage message = ReadMessageBox(box);
         EXPECT_TRUE(CloseDialogWith(box, IDOK));
-        Settle(app_);
+        EXPECT_TRUE(Settle(app_));
         EXPECT_EQ(FindMessageBox(app_), (HWND)NULL) << "a second message followed";
         return message;
     }
@@ -132,7 +135,7 @@ TEST_F(Program, EnterConvertsAndEscapeLeavesTheWindowOpen)
     HWND unixField = GetDlgItem(app_.main, IDC_UNIX_PATH);
     PressKey(unixField, VK_RETURN);
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(Name("to-windows.txt")).has_value(); }, 10000));
-    Settle(app_);
+    ASSERT_TRUE(Settle(app_));
     EXPECT_EQ(FindMessageBox(app_), (HWND)NULL);
     EXPECT_EQ(ReadBytes(Name("to-windows.txt")), std::string("a\r\nb\r\n\x8A\x8D", 8));
 
@@ -142,7 +145,7 @@ TEST_F(Program, EnterConvertsAndEscapeLeavesTheWindowOpen)
     PostMessageA(unixField, WM_CHAR, 'z', 1);
     EXPECT_TRUE(WaitUntil([&] { return GetField(app_, IDC_UNIX_PATH).find('z') != std::string::npos; }, 10000));
     Press(app_, IDCANCEL);
-    Settle(app_);
+    ASSERT_TRUE(Settle(app_));
     EXPECT_EQ(WaitForExit(&app_, 0), -1) << "Esc closed the window";
     EXPECT_TRUE(IsWindowVisible(app_.main));
 }
@@ -171,6 +174,18 @@ HWND FileNameBox(HWND dialog)
 {
     HWND box = GetDlgItem(dialog, cmb13);
     return box != NULL ? box : GetDlgItem(dialog, edt1);
+}
+
+// Both dialogs start on the text files and show no read-only box.
+void ExpectTextFilesAndNoReadOnlyBox(HWND dialog)
+{
+    // Two filters, the first (the text files) chosen; indices need no
+    // translation between this process and the dialog's Unicode window.
+    HWND types = GetDlgItem(dialog, cmb1);
+    EXPECT_EQ(SendMessageA(types, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(types, CB_GETCURSEL, 0, 0), 0);
+    HWND readOnly = GetDlgItem(dialog, chx1);
+    EXPECT_TRUE(readOnly == NULL || !IsWindowVisible(readOnly));
 }
 
 // Types a name into an open file dialog and confirms it.
@@ -203,13 +218,13 @@ void ChooseAndWait(const App &app, HWND dialog, const std::string &name)
 {
     ChooseInFileDialog(dialog, name);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
-    Settle(app);
+    ASSERT_TRUE(Settle(app));
 }
 
 TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
 {
-    // The Unix field names nothing: browsing for the Windows file opens. The
-    // read-only box is hidden, and cancelling keeps the field.
+    // The Unix field names nothing: browsing for the Windows file opens, and
+    // cancelling keeps the field.
     SetField(app_, IDC_WINDOWS_PATH, "keep me");
     Press(app_, IDC_BROWSE_WINDOWS);
     HWND open = FindDialog(app_, "Open");
@@ -218,10 +233,9 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     char startName[MAX_PATH] = "?";
     GetWindowTextA(FileNameBox(open), startName, MAX_PATH);
     EXPECT_STREQ(startName, "") << "the dialog starts with an empty name, not the field's";
-    HWND readOnly = GetDlgItem(open, chx1);
-    EXPECT_TRUE(readOnly == NULL || !IsWindowVisible(readOnly));
+    ExpectTextFilesAndNoReadOnlyBox(open);
     EXPECT_TRUE(CloseDialogWith(open, IDCANCEL));
-    Settle(app_);
+    ASSERT_TRUE(Settle(app_));
     EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), "keep me");
 
     // The Open dialog accepts a file that does not exist yet.
@@ -238,6 +252,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     Press(app_, IDC_BROWSE_WINDOWS);
     HWND save = FindDialog(app_, "Save As");
     ASSERT_NE(save, (HWND)NULL);
+    ExpectTextFilesAndNoReadOnlyBox(save);
     // The file that made it a Save dialog stays open while the dialog is up,
     // so nobody can change or remove it under the user's choice.
     EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)ERROR_SHARING_VIOLATION);
@@ -248,7 +263,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     EXPECT_NE(GetDlgItem(question, IDYES), (HWND)NULL);
     EXPECT_TRUE(CloseDialogWith(question, IDYES));
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 10000));
-    Settle(app_);
+    ASSERT_TRUE(Settle(app_));
     EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), Name("taken.txt"));
     EXPECT_EQ(ReadBytes(Name("taken.txt")), "mine") << "choosing a name must not touch the file";
     EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)NO_ERROR) << "still held after the dialog";
@@ -267,7 +282,7 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     save = FindDialog(app_, "Save As");
     ASSERT_NE(save, (HWND)NULL);
     EXPECT_TRUE(CloseDialogWith(save, IDCANCEL));
-    Settle(app_);
+    ASSERT_TRUE(Settle(app_));
     EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("renamed.txt"));
 }
 
@@ -279,6 +294,11 @@ TEST_F(Program, AboutBoxIsModalAndClosesOnlyByOkOrTheCloseBox)
         ASSERT_NE(about, (HWND)NULL);
         EXPECT_EQ(GetWindow(about, GW_OWNER), app_.main);
         EXPECT_FALSE(IsWindowEnabled(app_.main));
+        GUITHREADINFO thread;
+        ZeroMemory(&thread, sizeof thread);
+        thread.cbSize = sizeof thread;
+        ASSERT_TRUE(GetGUIThreadInfo(app_.process.dwThreadId, &thread));
+        EXPECT_EQ(thread.hwndFocus, GetDlgItem(about, IDOK)) << "the About box opens with the focus on OK";
         char text[256] = "";
         for (HWND child = GetWindow(about, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
             char className[32] = "";
@@ -296,7 +316,7 @@ TEST_F(Program, AboutBoxIsModalAndClosesOnlyByOkOrTheCloseBox)
         EXPECT_TRUE(WaitUntil([&] { return (SendMessageA(ok, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; }, 10000));
         SendMessageA(ok, BM_SETSTATE, FALSE, 0);
         SendNotifyMessageA(about, WM_COMMAND, IDCANCEL, 0);
-        Settle(app_);
+        ASSERT_TRUE(Settle(app_));
         EXPECT_TRUE(IsWindow(about) && IsWindowVisible(about)) << "Esc closed the About box";
 
         if (way == 0)
