@@ -194,6 +194,32 @@ TEST(LineEndings, UnixToWindowsEdgeCases)
         ExpectCase(false, c.input, c.expected);
 }
 
+TEST(LineEndings, Sse2IsUsedExactlyWhenTheProcessorReportsIt)
+{
+    const struct {
+        uint32_t highestLeaf, edx;
+        bool sse2;
+    } cases[] = {
+        {1, 1u << 26, true},
+        {13, 0xFFFFFFFFu, true},
+        {1, 1u << 25, false},           // SSE alone
+        {1, ~(1u << 26), false},        // everything but SSE2
+        {0, 1u << 26, false},           // no leaf 1 to ask: its EDX means nothing
+        {0, 0, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CpuidReportsSse2(c.highestLeaf, c.edx) != 0, c.sse2)
+            << "highest leaf " << c.highestLeaf << ", EDX 0x" << std::hex << c.edx;
+    EXPECT_EQ(ChooseLineEndings(1), &kSse2LineEndings);
+    EXPECT_EQ(ChooseLineEndings(0), &kScalarLineEndings);
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+    // Every processor that runs this suite (x86-64, natively or under Wine)
+    // has SSE2, so the program must be using it.
+    EXPECT_TRUE(ProcessorHasSse2());
+    EXPECT_EQ(DispatchedLineEndings(), &kSse2LineEndings) << DispatchedLineEndings()->name;
+#endif
+}
+
 TEST(LineEndings, OutputThatWouldPass32BitsIsRefusedAtTheExactBoundary)
 {
     const struct {
