@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Pelmora's two commands on a Debian machine; each installs what is missing.
 #   ./build.sh run    build Pelmora.exe for 32-bit Windows and start it under Wine
+#   ./build.sh build  the same build, without starting it
 #   ./build.sh test   build natively (plain and sanitized), for Windows with
 #                     MinGW-w64 and in MSVC mode, and run every test
 set -euo pipefail
@@ -34,14 +35,31 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A build folder that another generator made (earlier versions used make) is
-# started afresh, since CMake refuses to switch generators in place.
+# A build folder is reused only when its last configure completed with the
+# compiler it names still the same, and with the same presets and toolchain
+# files. Anything else (a configure that failed before the cross compiler was
+# installed, a compiler upgraded since, a folder an older checkout made with
+# make) is configured afresh: CMake would otherwise keep what it cached, such
+# as empty release flags, and build a different Pelmora.exe without a word.
+# With Ninja a fresh configure still reuses every object whose command is
+# unchanged.
+configuration_of() {
+  local compiler
+  compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "build/$1/CMakeCache.txt" 2>/dev/null)
+  [ -n "$compiler" ] && [ -x "$compiler" ] || return 0
+  printf '%s\n' "$compiler"
+  "$compiler" --version 2>&1 | head -n 1
+  cat CMakePresets.json cmake/*.cmake | sha256sum
+}
+
 configure_preset() {
-  local cache="build/$1/CMakeCache.txt"
-  if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
-    rm -rf "build/$1"
+  local preset=$1 stamp="build/$1/.pelmora-configured" fresh=""
+  if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$(configuration_of "$preset")" ]; then
+    fresh=--fresh
   fi
-  cmake --preset "$@" >/dev/null
+  rm -f "$stamp"
+  cmake --preset "$@" $fresh >/dev/null
+  configuration_of "$preset" >"$stamp"
 }
 
 build_preset() {
@@ -49,11 +67,12 @@ build_preset() {
 }
 
 case "${1:-}" in
-  run)
+  run | build)
     pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}"
     say "Building Pelmora.exe (32-bit Windows, MinGW-w64)"
     configure_preset windows
     build_preset windows --target Pelmora
+    [ "$1" = build ] && exit 0
     ensure_display
     say "Starting build/windows/Pelmora.exe under Wine on display $DISPLAY"
     [ -n "$xvfb_pid" ] && echo "(no display was set, so it runs on a private Xvfb server)"
@@ -80,9 +99,11 @@ case "${1:-}" in
     ctest --preset windows -j 2
     say "Reproducibility: Pelmora.exe built again from a copy in another folder"
     scripts/check-reproducible.sh build/windows/Pelmora.exe
+    say "The same Pelmora.exe from a build folder that a failed configure left behind"
+    scripts/check-half-made-build.sh build/windows/Pelmora.exe
     ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|build" >&2
     exit 2
     ;;
 esac
