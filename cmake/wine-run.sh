@@ -15,7 +15,7 @@ export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win32
-ready="$WINEPREFIX/.pelmora-prefix-v2"
+ready="$WINEPREFIX/.pelmora-prefix-v3"
 if [ ! -f "$ready" ]; then
   # Made here: Wine refuses to make a prefix itself in a folder the user does
   # not own, such as /tmp.
@@ -42,6 +42,12 @@ if [ ! -f "$ready" ]; then
     if [ "$desktop" = 1 ]; then
       wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
       wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+      # X: is a network drive, for the tests of destinations that write
+      # behind; Wine reads its type from here when its server starts. The
+      # prefix is 32-bit, so there is one registry view.
+      mkdir -p "$WINEPREFIX/network-drive"
+      ln -sfn ../network-drive "$WINEPREFIX/dosdevices/x:"
+      wine reg add 'HKLM\Software\Wine\Drives' /v x: /d network /f >/dev/null 2>&1
     fi
     wineserver -w
     touch "$ready"

@@ -171,7 +171,7 @@ fresh_root() {
 # debugger lists the prefix's windows once build.sh has made the prefix.
 window_is_up() {
   local prefix=/tmp/pelmora-wine-0-0
-  [ -f "$root$prefix/.pelmora-prefix-v2" ] || return 1
+  [ -f "$root$prefix/.pelmora-prefix-v3" ] || return 1
   in_root "$root" env WINEPREFIX="$prefix" WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null |
     pelmora_window_listed
 }

@@ -28,7 +28,7 @@ cmake/wine-run.sh --tests "$exe" &
 shown=0
 for _ in $(seq 120); do
   sleep 1
-  [ -f "$WINEPREFIX/.pelmora-prefix-v2" ] || continue
+  [ -f "$WINEPREFIX/.pelmora-prefix-v3" ] || continue
   if WINEDEBUG=-all winedbg --command "info wnd" 2>/dev/null | pelmora_window_listed; then
     shown=1
     break

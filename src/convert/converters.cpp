@@ -48,6 +48,24 @@ static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char 
     return kConverted;
 }
 
+// A network share or a removable drive writes behind: WriteFile succeeds
+// once the bytes are in the cache, and should writing them back fail later,
+// the system records it and the program is never told; CloseHandle does not
+// report it either. Such a copy is flushed, which waits for the real outcome.
+// Local fixed disks are left to the cache, and cost nothing more; a drive
+// whose type cannot be told is flushed too. The name is made absolute first,
+// since the volume of a relative name would be taken as the boot volume's.
+static int DestinationWritesBehind(const char *destinationPath)
+{
+    char full[kPathBufferSize];
+    char volume[kPathBufferSize];
+    const DWORD length = GetFullPathNameA(destinationPath, sizeof full, full, NULL);
+    if (length == 0 || length >= sizeof full || !GetVolumePathNameA(full, volume, sizeof volume))
+        return 1;
+    const UINT type = GetDriveTypeA(volume);
+    return type != DRIVE_FIXED && type != DRIVE_RAMDISK;
+}
+
 static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncoding encoding,
                                        const unsigned char *source, uint32_t size, uint32_t *outputLength)
 {
@@ -118,6 +136,8 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     }
     if (outcome == kConverted)
         outcome = WriteWholeFile(destination, outputBytes, outputLength);
+    if (outcome == kConverted && DestinationWritesBehind(destinationPath) && !FlushFileBuffers(destination))
+        outcome = kCannotWriteDestination;
 
     free(sourceBytes);
     free(outputBytes);
@@ -126,13 +146,14 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     if (destination != INVALID_HANDLE_VALUE) {
         // This call created the file, so removing it loses nothing of the
         // user's. It is marked for deletion while this handle still keeps
-        // everyone else out, and goes when the handle is closed.
+        // readers and writers out, and goes when the handle is closed. Once
+        // closed, the name may already be someone else's file, so nothing
+        // is deleted by name after that: a close that fails leaves a copy
+        // that cannot be vouched for, and the user is told it remains.
         if (outcome == kCannotWriteDestination && !DeleteFileA(destinationPath))
             outcome = kIncompleteDestinationRemains;
-        // A network share or a write-cached drive can report a failed
-        // delayed write only here; the copy is then not complete.
         if (!CloseHandle(destination) && outcome == kConverted)
-            outcome = DeleteFileA(destinationPath) ? kCannotWriteDestination : kIncompleteDestinationRemains;
+            outcome = kIncompleteDestinationRemains;
     }
     return outcome;
 }

@@ -162,6 +162,19 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     return TRUE;
 }
 
+BOOL FlushFileBuffers(HANDLE file)
+{
+    if (FaultIsSet(kStandInFlushingFails)) {
+        g_lastError = ERROR_LOST_WRITEBEHIND_DATA;
+        return FALSE;
+    }
+    if (fsync(DescriptorOf(file)) != 0) {
+        g_lastError = ErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object)
 {
     const int fd = DescriptorOf(object);
@@ -193,6 +206,54 @@ BOOL DeleteFileA(LPCSTR fileName)
         return FALSE;
     }
     return TRUE;
+}
+
+// Copies text and its NUL when it fits; the length without the NUL, or
+// the size needed with it when it does not, as the Win32 path calls answer.
+static DWORD CopyPath(const char *text, size_t length, LPSTR buffer, DWORD bufferLength)
+{
+    if (length + 1 > bufferLength)
+        return (DWORD)(length + 1);
+    memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return (DWORD)length;
+}
+
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart)
+{
+    if (filePart != NULL)
+        *filePart = NULL;
+    if (fileName[0] == '/')
+        return CopyPath(fileName, strlen(fileName), buffer, bufferLength);
+    char full[8192];
+    if (getcwd(full, sizeof full / 2) == NULL) {
+        g_lastError = ErrorFromErrno(errno);
+        return 0;
+    }
+    const size_t here = strlen(full);
+    const size_t name = strlen(fileName);
+    if (here + 1 + name >= sizeof full) {
+        g_lastError = ERROR_INVALID_NAME;
+        return 0;
+    }
+    full[here] = '/';
+    memcpy(full + here + 1, fileName, name + 1);
+    return CopyPath(full, strlen(full), buffer, bufferLength);
+}
+
+BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength)
+{
+    if (fileName[0] != '/' || bufferLength < 2) {
+        g_lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    CopyPath("/", 1, volumePathName, bufferLength);
+    return TRUE;
+}
+
+UINT GetDriveTypeA(LPCSTR)
+{
+    return FaultIsSet(kStandInDrivesAreRemote) ? DRIVE_REMOTE : DRIVE_FIXED;
 }
 
 DWORD GetLastError(void)

@@ -21,15 +21,19 @@ int TakeStandInMessages(StandInMessage *messages, int capacity);
 // Failures that a real disk or network share shows but a test cannot bring
 // about on a local file, as bits to combine. They hold until set to 0.
 enum StandInFault {
-    // Closing a file opened for writing reports a failed delayed write; the
-    // file is closed all the same, as on Windows.
+    // Closing a file opened for writing fails; the file is closed all the
+    // same.
     kStandInClosingAWrittenFileFails = 1,
     // Deleting any file is refused.
     kStandInDeletingFails = 2,
     // Reading fails at once, as a byte range another program has locked does.
     kStandInReadingFails = 4,
     // Reading succeeds but returns only half of what was asked for.
-    kStandInReadingStopsShort = 8
+    kStandInReadingStopsShort = 8,
+    // Every drive is a network share.
+    kStandInDrivesAreRemote = 16,
+    // Flushing a file's buffers reports that the write-back failed.
+    kStandInFlushingFails = 32
 };
 void SetStandInFaults(unsigned faults);
 

@@ -1,7 +1,8 @@
 // A POSIX stand-in for the few Win32 calls the conversion core makes, so the
 // core builds and is tested natively. Only what the core relies on is
 // honoured: the creation modes it uses, directories that do not open, the
-// 32-bit size split and the last-error value. Share modes are not enforced,
+// 32-bit size split and the last-error value. Every file is on one fixed
+// drive, the root, unless a test says the drives are remote. Share modes are not enforced,
 // since POSIX has no mandatory locking; those cases are tested on Wine.
 #ifndef PELMORA_STANDIN_WINDOWS_H
 #define PELMORA_STANDIN_WINDOWS_H
@@ -19,6 +20,7 @@ typedef void *HANDLE;
 typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef const char *LPCSTR;
+typedef char *LPSTR;
 typedef struct HWND__ *HWND;
 typedef struct SECURITY_ATTRIBUTES_ *LPSECURITY_ATTRIBUTES;
 typedef struct OVERLAPPED_ *LPOVERLAPPED;
@@ -56,6 +58,12 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define ERROR_ARITHMETIC_OVERFLOW 534u
 #define ERROR_LOST_WRITEBEHIND_DATA 596u
 
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_RAMDISK 6u
+
 #define MB_OK 0x00000000u
 #define MB_ICONWARNING 0x00000030u
 #define MB_ICONINFORMATION 0x00000040u
@@ -66,8 +74,12 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR fileName);
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart);
+BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
+UINT GetDriveTypeA(LPCSTR rootPathName);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -260,18 +260,27 @@ struct ScopedLimit {
 TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
 {
     // A file-size limit makes the write fail partway, as a full disk would;
-    // the stand-in fakes a failed delayed write at close and a refused delete.
+    // the stand-in fakes a network drive, a flush whose write-back fails, a
+    // failed close and a refused delete. Only a network (or removable)
+    // destination is flushed, so a failing flush on a local disk is never met.
     const unsigned closeFails = kStandInClosingAWrittenFileFails;
     const unsigned deleteFails = kStandInDeletingFails;
+    const unsigned remote = kStandInDrivesAreRemote;
+    const unsigned flushFails = kStandInFlushingFails;
     const struct {
         bool writeFails;
         unsigned faults;
-        const char *text;
+        const char *text; // NULL: converted, silently
+        bool relative;    // the destination named relative to the current folder
     } cases[] = {
-        {true, 0, kCannotWrite},
-        {true, deleteFails, kCopyRemains},
-        {false, closeFails, kCannotWrite},
-        {false, closeFails | deleteFails, kCopyRemains},
+        {true, 0, kCannotWrite, false},
+        {true, deleteFails, kCopyRemains, false},
+        {false, remote | flushFails, kCannotWrite, false},
+        {false, remote | flushFails | deleteFails, kCopyRemains, false},
+        {false, flushFails, NULL, false},
+        {false, flushFails, NULL, true}, // its drive is the current folder's, not the boot volume's
+        {false, remote, NULL, false},
+        {false, closeFails, kCopyRemains, false}, // closed: it is not deleted by name
     };
     const std::string source = std::string(200000, 'x') + "\n";
     WriteBytes(Path("source.txt"), source);
@@ -280,13 +289,21 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
         std::vector<CapturedMessage> messages;
         {
             ScopedLimit limit(RLIMIT_FSIZE, c.writeFails ? 65536 : RLIM_INFINITY);
+            const fs::path saved = fs::current_path();
+            fs::current_path(dir_);
             SetStandInFaults(c.faults);
-            messages = Convert(Name("out.txt"), Name("source.txt"));
+            messages = Convert(c.relative ? "out.txt" : Name("out.txt"), Name("source.txt"));
             SetStandInFaults(0);
+            fs::current_path(saved);
         }
-        ExpectOneWarning(messages, c.text);
-        // Only a copy that could not be removed may remain, and the user is told.
-        EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains) << c.writeFails << " " << c.faults;
+        if (c.text == NULL) {
+            EXPECT_TRUE(messages.empty()) << c.faults << ": " << messages[0].text;
+            EXPECT_EQ(ReadBytes(Path("out.txt")), std::string(200000, 'x') + "\r\n") << c.faults;
+        } else {
+            ExpectOneWarning(messages, c.text);
+            // Only a copy that could not be removed may remain, and the user is told.
+            EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains) << c.writeFails << " " << c.faults;
+        }
         fs::remove(Path("out.txt"));
         EXPECT_EQ(ReadBytes(Path("source.txt")), source);
     }

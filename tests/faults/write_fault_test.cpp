@@ -1,6 +1,8 @@
-// A write that fails partway. CTest runs this under a file-size limit (see
-// tests/CMakeLists.txt), which makes the write fail as a full disk would.
-// While the write is under way, another program tries to open the copy.
+// A write that fails partway, and copies that write behind. Under Wine, CTest
+// runs this under a file-size limit (see tests/CMakeLists.txt), which makes
+// the write fail as a full disk would; elsewhere the write is made to stop
+// partway here. While the write is under way, another program tries to open
+// the copy.
 #include "message_capture.h"
 #include "temp_dir.h"
 #include "win32_test_tools.h"
@@ -40,7 +42,7 @@ PROCESS_INFORMATION g_viewer = {};
 DWORD g_viewerResult = 0xFFFFFFFFu;
 
 // Runs the viewer while the converter's one write is under way, then lets
-// the write go on, into the file-size limit.
+// the write go on, into the file-size limit, or stops it halfway.
 BOOL WINAPI WriteFileWhileAViewerTries(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     if (!g_destination.empty()) {
@@ -58,17 +60,37 @@ BOOL WINAPI WriteFileWhileAViewerTries(HANDLE file, LPCVOID bytes, DWORD size, L
         CloseHandle(held);
         g_destination.clear();
     }
+    if (std::getenv("PELMORA_FILE_SIZE_LIMIT_KB") == NULL) {
+        g_realWriteFile(file, bytes, size / 2, written, overlapped);
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     return g_realWriteFile(file, bytes, size, written, overlapped);
+}
+
+// FlushFileBuffers as the converter meets it: counted, and failing when told.
+typedef BOOL(WINAPI *FlushFunction)(HANDLE);
+FlushFunction g_realFlush = NULL;
+int g_flushes = 0;
+bool g_flushFails = false;
+BOOL WINAPI FlushFileBuffersCounted(HANDLE file)
+{
+    ++g_flushes;
+    if (g_flushFails) {
+        SetLastError(ERROR_UNEXP_NET_ERR);
+        return FALSE;
+    }
+    return g_realFlush(file);
 }
 
 } // namespace
 
 TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
 {
-    // Set by the test command along with the limit, in KiB.
+    // Set by the test command along with the limit, in KiB; elsewhere the
+    // write stops halfway anyway.
     const char *limit = std::getenv("PELMORA_FILE_SIZE_LIMIT_KB");
-    ASSERT_NE(limit, nullptr) << "run through ctest, which sets the limit";
-    const size_t limitBytes = (size_t)std::atoi(limit) * 1024;
+    const size_t limitBytes = (size_t)(limit != NULL ? std::atoi(limit) : 256) * 1024;
 
     // The source fits under the limit; its Windows form, twice as long, does not.
     const fs::path dir = MakeTempDir();
@@ -91,6 +113,50 @@ TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
     EXPECT_FALSE(fs::exists(dir / "windows.txt"));
     EXPECT_EQ(ReadBytes(dir / "unix.txt"), source);
     fs::remove_all(dir);
+}
+
+TEST(WriteFault, CopiesOnANetworkDriveAreFlushedAndAFailedFlushLeavesNone)
+{
+    if (GetDriveTypeA("X:\\") != DRIVE_REMOTE)
+        GTEST_SKIP() << "X: is not a network drive here; the Wine prefix of the cross build maps one";
+    const std::string share = "X:\\pelmora-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(share.c_str(), NULL)) << GetLastError();
+    const fs::path local = MakeTempDir();
+    WriteBytes(local / "unix.txt", "one\ntwo\n");
+    char saved[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryA(share.c_str()));
+    g_realFlush = (FlushFunction)ReplaceImport("kernel32.dll", "FlushFileBuffers", (void *)FlushFileBuffersCounted);
+    ASSERT_NE(g_realFlush, (FlushFunction)NULL);
+    const struct {
+        std::string destination;
+        bool flushFails;
+        int flushes;
+        const char *text;
+    } cases[] = {
+        {share + "\\windows.txt", false, 1, ""},
+        {"relative.txt", false, 1, ""}, // on X: too, though its name does not say so
+        {share + "\\failed.txt", true, 1, "File Conversion Error:\nCannot write the destination file"},
+        {Narrow(local / "windows.txt"), true, 0, ""}, // C: is a local disk, left to the cache
+    };
+    for (const auto &c : cases) {
+        g_flushes = 0;
+        g_flushFails = c.flushFails;
+        const auto messages = ConvertAndCapture(NULL, c.destination, Narrow(local / "unix.txt"));
+        EXPECT_EQ(g_flushes, c.flushes) << c.destination;
+        if (c.text[0] == '\0') {
+            EXPECT_TRUE(messages.empty()) << c.destination << ": " << messages[0].text;
+            EXPECT_EQ(ReadBytes(c.destination), "one\r\ntwo\r\n");
+        } else {
+            ExpectOneWarning(messages, c.text);
+            EXPECT_FALSE(ReadBytes(c.destination).has_value()) << "the copy that was not written back remains";
+        }
+        DeleteFileA(c.destination.c_str());
+    }
+    ReplaceImport("kernel32.dll", "FlushFileBuffers", (void *)g_realFlush);
+    SetCurrentDirectoryA(saved);
+    RemoveDirectoryA(share.c_str());
+    fs::remove_all(local);
 }
 
 int main(int argc, char **argv)
