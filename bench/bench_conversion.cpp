@@ -239,7 +239,7 @@ void WholeFile(benchmark::State &state)
             DeleteFileA(g_fileDestination.c_str());
         }
     }
-    state.SetBytesProcessed((int64_t)(state.iterations() * size * 2));
+    state.SetBytesProcessed((int64_t)((double)state.iterations() * size * 2));
 }
 
 #define TRANSFORMS(corpus)                                                                                    \

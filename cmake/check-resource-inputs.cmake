@@ -1,6 +1,7 @@
 # The resource compiler tells the build nothing of the files the script reads,
 # so they are declared by hand; this checks, in Ninja's own build graph, that
-# a changed manifest or icon rebuilds the resources and so Pelmora.exe.
+# a changed manifest, version or icon rebuilds the resources and so
+# Pelmora.exe.
 #   cmake -DNINJA=... -DBUILD_DIR=... -DEXE=... -DRESOURCE_OBJECT=... -DINPUTS=a|b -P check-resource-inputs.cmake
 string(REPLACE "|" ";" inputs "${INPUTS}")
 
@@ -25,7 +26,15 @@ if(at EQUAL -1)
 endif()
 query_inputs("${RESOURCE_OBJECT}" resource_inputs)
 foreach(input IN LISTS inputs)
+  # Ninja names a file in the build folder relative to it.
+  file(RELATIVE_PATH relative "${BUILD_DIR}" "${input}")
   string(FIND "${resource_inputs}" "${input}" at)
+  if(at EQUAL -1 AND NOT relative MATCHES "^\\.\\.")
+    string(REGEX MATCH "\n *\\| ${relative}\n" found "${resource_inputs}")
+    if(found)
+      set(at 0)
+    endif()
+  endif()
   if(at EQUAL -1)
     string(APPEND failures "\n  ${resource_name} does not depend on ${input}")
   endif()

@@ -62,8 +62,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
 set(CMAKE_C_STANDARD_LIBRARIES "kernel32.lib user32.lib" CACHE STRING "Libraries every program links")
 set(CMAKE_CXX_STANDARD_LIBRARIES "kernel32.lib user32.lib" CACHE STRING "Libraries every program links")
 
-# Wine's SDK: it has no msvcrtd start-up code, so every configuration links
-# the release DLL runtime.
+# Wine's SDK: it has no static C runtime and no msvcrtd start-up code, so
+# every configuration links the release DLL runtime (/MD) here, where
+# CMakeLists.txt would otherwise link the runtime statically (/MT).
 set(CMAKE_MSVC_RUNTIME_LIBRARY MultiThreadedDLL)
+
+# Wine's SDK: it has no C++ standard library, so of the tests only the
+# checks of the build itself can be built.
+set(PELMORA_TOOLCHAIN_LACKS_CXX_LIBRARY ON)
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -7,6 +7,10 @@
 
 namespace benchmark {
 
+#if defined(_MSC_VER)
+const volatile void *g_doNotOptimizeSink = nullptr;
+#endif
+
 struct Entry {
     const char *name;
     Function function;

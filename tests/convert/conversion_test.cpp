@@ -245,7 +245,7 @@ TEST_F(Conversion, SourceTooBigForA32BitProcessIsOutOfMemory)
 
 // Limits set with setrlimit, put back when the test ends.
 struct ScopedLimit {
-    ScopedLimit(int resource, rlim_t limit) : resource(resource)
+    ScopedLimit(int which, rlim_t limit) : resource(which)
     {
         getrlimit(resource, &saved);
         struct rlimit lowered = saved;

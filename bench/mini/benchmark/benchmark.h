@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
 namespace benchmark {
 
 class State {
@@ -50,6 +54,20 @@ Registration *RegisterBenchmark(const char *name, Function function);
 
 enum { kMillisecond = 0 };
 
+#if defined(_MSC_VER)
+// cl has no inline assembly on x64 and no "memory" clobber; a volatile store
+// of the address and a compiler barrier do the same work.
+extern const volatile void *g_doNotOptimizeSink;
+template <class T> inline void DoNotOptimize(T const &value)
+{
+    g_doNotOptimizeSink = &value;
+    _ReadWriteBarrier();
+}
+inline void ClobberMemory()
+{
+    _ReadWriteBarrier();
+}
+#else
 template <class T> inline void DoNotOptimize(T const &value)
 {
     asm volatile("" : : "r,m"(value) : "memory");
@@ -58,6 +76,7 @@ inline void ClobberMemory()
 {
     asm volatile("" : : : "memory");
 }
+#endif
 
 void Initialize(int *argc, char **argv);
 void RunSpecifiedBenchmarks();
