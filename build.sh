@@ -3,7 +3,8 @@
 #   ./build.sh run    build Pelmora.exe for 32-bit Windows and start it under Wine
 #   ./build.sh build  the same build, without starting it
 #   ./build.sh test   build natively (plain and sanitized), for Windows with
-#                     MinGW-w64 and in MSVC mode, and run every test
+#                     MinGW-w64 and in MSVC mode, run every test and the
+#                     checks of the build in scripts/
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -92,11 +93,17 @@ case "${1:-}" in
     configure_preset msvc
     build_preset msvc
     ctest --preset msvc
+    say "The Visual Studio route in MSVC mode: only compiler, linker and resource tools on the PATH"
+    scripts/check-msvc-route.sh
     say "Windows build with MinGW-w64; unit and end-to-end tests under Wine, the latter for both executables"
     configure_preset windows -DPELMORA_MSVC_EXE="$PWD/build/msvc/Pelmora.exe"
     build_preset windows
     ensure_display private
     ctest --preset windows -j 2
+    say "SSE2 stays in its own object when the compiler is told to use it everywhere"
+    scripts/check-sse2-default-flags.sh
+    say "The Windows workflow's syntax"
+    scripts/check-workflow.sh
     say "Reproducibility: Pelmora.exe built again from a copy in another folder"
     scripts/check-reproducible.sh build/windows/Pelmora.exe
     say "The same Pelmora.exe from a build folder that a failed configure left behind"
