@@ -11,6 +11,7 @@ static DWORD g_lastError = NO_ERROR;
 static StandInMessage g_messages[kStandInMessageCapacity];
 static int g_messageCount = 0;
 static unsigned g_faults = 0;
+static UINT g_driveType = DRIVE_FIXED;
 // Which descriptors were opened for writing, for the close fault.
 enum { kTrackedDescriptors = 1024 };
 static bool g_openedForWriting[kTrackedDescriptors];
@@ -243,7 +244,7 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR 
 
 BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength)
 {
-    if (fileName[0] != '/' || bufferLength < 2) {
+    if (fileName[0] != '/' || bufferLength < 2 || FaultIsSet(kStandInVolumesAreUnknown)) {
         g_lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
@@ -253,7 +254,12 @@ BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLengt
 
 UINT GetDriveTypeA(LPCSTR)
 {
-    return FaultIsSet(kStandInDrivesAreRemote) ? DRIVE_REMOTE : DRIVE_FIXED;
+    return g_driveType;
+}
+
+void SetStandInDriveType(UINT type)
+{
+    g_driveType = type;
 }
 
 DWORD GetLastError(void)

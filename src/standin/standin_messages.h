@@ -30,11 +30,14 @@ enum StandInFault {
     kStandInReadingFails = 4,
     // Reading succeeds but returns only half of what was asked for.
     kStandInReadingStopsShort = 8,
-    // Every drive is a network share.
-    kStandInDrivesAreRemote = 16,
     // Flushing a file's buffers reports that the write-back failed.
-    kStandInFlushingFails = 32
+    kStandInFlushingFails = 16,
+    // No path's volume can be told.
+    kStandInVolumesAreUnknown = 32
 };
 void SetStandInFaults(unsigned faults);
+
+// What GetDriveTypeA answers for every drive: DRIVE_FIXED until told.
+void SetStandInDriveType(UINT type);
 
 #endif

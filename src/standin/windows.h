@@ -1,8 +1,8 @@
 // A POSIX stand-in for the few Win32 calls the conversion core makes, so the
 // core builds and is tested natively. Only what the core relies on is
 // honoured: the creation modes it uses, directories that do not open, the
-// 32-bit size split and the last-error value. Every file is on one fixed
-// drive, the root, unless a test says the drives are remote. Share modes are not enforced,
+// 32-bit size split and the last-error value. Every file is on one drive,
+// the root, of whichever type a test chooses (fixed until then). Share modes are not enforced,
 // since POSIX has no mandatory locking; those cases are tested on Wine.
 #ifndef PELMORA_STANDIN_WINDOWS_H
 #define PELMORA_STANDIN_WINDOWS_H
@@ -62,6 +62,7 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define DRIVE_REMOVABLE 2u
 #define DRIVE_FIXED 3u
 #define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
 #define DRIVE_RAMDISK 6u
 
 #define MB_OK 0x00000000u

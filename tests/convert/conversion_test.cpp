@@ -260,27 +260,32 @@ struct ScopedLimit {
 TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
 {
     // A file-size limit makes the write fail partway, as a full disk would;
-    // the stand-in fakes a network drive, a flush whose write-back fails, a
-    // failed close and a refused delete. Only a network (or removable)
-    // destination is flushed, so a failing flush on a local disk is never met.
+    // the stand-in fakes the drive's type, a flush whose write-back fails, a
+    // failed close and a refused delete. Only a destination that is not on a
+    // local fixed disk (or RAM disk) is flushed, so a failing flush there is
+    // never met.
     const unsigned closeFails = kStandInClosingAWrittenFileFails;
     const unsigned deleteFails = kStandInDeletingFails;
-    const unsigned remote = kStandInDrivesAreRemote;
     const unsigned flushFails = kStandInFlushingFails;
     const struct {
         bool writeFails;
         unsigned faults;
+        UINT drive;
         const char *text; // NULL: converted, silently
         bool relative;    // the destination named relative to the current folder
     } cases[] = {
-        {true, 0, kCannotWrite, false},
-        {true, deleteFails, kCopyRemains, false},
-        {false, remote | flushFails, kCannotWrite, false},
-        {false, remote | flushFails | deleteFails, kCopyRemains, false},
-        {false, flushFails, NULL, false},
-        {false, flushFails, NULL, true}, // its drive is the current folder's, not the boot volume's
-        {false, remote, NULL, false},
-        {false, closeFails, kCopyRemains, false}, // closed: it is not deleted by name
+        {true, 0, DRIVE_FIXED, kCannotWrite, false},
+        {true, deleteFails, DRIVE_FIXED, kCopyRemains, false},
+        {false, flushFails, DRIVE_REMOTE, kCannotWrite, false},
+        {false, flushFails, DRIVE_REMOVABLE, kCannotWrite, false},
+        {false, flushFails, DRIVE_UNKNOWN, kCannotWrite, false},
+        {false, flushFails | kStandInVolumesAreUnknown, DRIVE_FIXED, kCannotWrite, false},
+        {false, flushFails | deleteFails, DRIVE_REMOTE, kCopyRemains, false},
+        {false, flushFails, DRIVE_FIXED, NULL, false},
+        {false, flushFails, DRIVE_RAMDISK, NULL, false},
+        {false, flushFails, DRIVE_FIXED, NULL, true}, // its drive is the current folder's, not the boot volume's
+        {false, 0, DRIVE_REMOTE, NULL, false},
+        {false, closeFails, DRIVE_FIXED, kCopyRemains, false}, // closed: it is not deleted by name
     };
     const std::string source = std::string(200000, 'x') + "\n";
     WriteBytes(Path("source.txt"), source);
@@ -292,17 +297,20 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
             const fs::path saved = fs::current_path();
             fs::current_path(dir_);
             SetStandInFaults(c.faults);
+            SetStandInDriveType(c.drive);
             messages = Convert(c.relative ? "out.txt" : Name("out.txt"), Name("source.txt"));
+            SetStandInDriveType(DRIVE_FIXED);
             SetStandInFaults(0);
             fs::current_path(saved);
         }
         if (c.text == NULL) {
-            EXPECT_TRUE(messages.empty()) << c.faults << ": " << messages[0].text;
+            EXPECT_TRUE(messages.empty()) << c.faults << " drive " << c.drive << ": " << messages[0].text;
             EXPECT_EQ(ReadBytes(Path("out.txt")), std::string(200000, 'x') + "\r\n") << c.faults;
         } else {
             ExpectOneWarning(messages, c.text);
             // Only a copy that could not be removed may remain, and the user is told.
-            EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains) << c.writeFails << " " << c.faults;
+            EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains)
+                << c.writeFails << " " << c.faults << " drive " << c.drive;
         }
         fs::remove(Path("out.txt"));
         EXPECT_EQ(ReadBytes(Path("source.txt")), source);
