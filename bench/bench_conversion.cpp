@@ -190,7 +190,7 @@ void PrepareFiles()
     FILE *file = std::fopen(g_fileSource.c_str(), "wb");
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
-    DeleteFileA(g_fileDestination.c_str());
+    std::remove(g_fileDestination.c_str());
     // The conversion allocates its own buffers; a 32-bit process has no room
     // to keep these as well.
     g_buffers = Buffers();
@@ -236,7 +236,7 @@ void WholeFile(benchmark::State &state)
                 ConvertWindowsToUnix(g_fileSource.c_str(), g_fileDestination.c_str());
             Record(which == 0 ? "file/text40/floor" : "file/text40/convert", size,
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            DeleteFileA(g_fileDestination.c_str());
+            std::remove(g_fileDestination.c_str());
         }
     }
     state.SetBytesProcessed((int64_t)((double)state.iterations() * size * 2));
@@ -303,6 +303,6 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     PrintSummary();
     if (!g_fileSource.empty())
-        DeleteFileA(g_fileSource.c_str());
+        std::remove(g_fileSource.c_str());
     return 0;
 }

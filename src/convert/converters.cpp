@@ -81,15 +81,78 @@ static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncodi
     return kConverted;
 }
 
-// Everything that can fail happens before the destination is created, and a
-// destination that cannot be written completely is removed again, so the
-// user is never left with something that looks like a finished copy.
+// The copy is doomed from the moment it exists until it is complete: it is
+// marked for deletion through its own handle, so that if Pelmora is ended
+// while it writes (Task Manager, "Close the program", a crash, logging off)
+// the system removes it with the handle. The mark is cleared only once the
+// copy is whole. SetFileInformationByHandle says this only from Vista on;
+// ntdll's calls say it on every NT version, and Pelmora still runs on XP.
+enum { kFileStandardInformation = 5, kFileDispositionInformation = 13 };
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void *pointer;
+    } result;
+    ULONG_PTR information;
+};
+
+struct FileStandardInformation {
+    LONGLONG allocationSize;
+    LONGLONG endOfFile;
+    ULONG numberOfLinks;
+    BOOLEAN deletePending;
+    BOOLEAN directory;
+};
+
+// NtSetInformationFile and NtQueryInformationFile share this signature; the
+// status is an IoStatusBlock, the information a class's own record.
+typedef LONG(NTAPI *FileInformationCall)(HANDLE file, void *status, void *information, ULONG length,
+                                         int informationClass);
+
+static FileInformationCall FindFileInformationCall(const char *name)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    // Through a generic function pointer, the one cast from FARPROC that
+    // no compiler warns about.
+    return ntdll != NULL ? (FileInformationCall)(void (*)(void))GetProcAddress(ntdll, name) : NULL;
+}
+
+static int MarkForDeletion(HANDLE file, BOOLEAN doomed)
+{
+    FileInformationCall set = FindFileInformationCall("NtSetInformationFile");
+    IoStatusBlock status;
+    return set != NULL && set(file, &status, &doomed, sizeof doomed, kFileDispositionInformation) >= 0;
+}
+
+// Clears the mark and makes sure it is clear: a file system that ignored the
+// clear would delete a finished copy at close while Pelmora reported success.
+// *doomed says afterwards whether the mark is known to be still set.
+static ConversionOutcome KeepDestination(HANDLE destination, int *doomed)
+{
+    FileInformationCall query = FindFileInformationCall("NtQueryInformationFile");
+    if (query == NULL || !MarkForDeletion(destination, FALSE))
+        return kCannotWriteDestination;
+    FileStandardInformation information;
+    IoStatusBlock status;
+    if (query(destination, &status, &information, sizeof information, kFileStandardInformation) < 0) {
+        *doomed = 0; // cleared, most likely, but nobody can say
+        return kCannotWriteDestination;
+    }
+    *doomed = information.deletePending != 0;
+    return *doomed ? kCannotWriteDestination : kConverted;
+}
+
+// Everything that can fail on the source happens before the destination is
+// created, and the destination counts as written only once it is complete,
+// so the user is never left with something that looks like a finished copy.
 static ConversionOutcome ConvertFile(ConversionDirection direction, const char *sourcePath,
                                      const char *destinationPath)
 {
     unsigned char *sourceBytes = NULL;
     unsigned char *outputBytes = NULL;
     HANDLE destination = INVALID_HANDLE_VALUE;
+    int doomed = 0;
     uint32_t size = 0;
     uint32_t outputLength = 0;
     TextEncoding encoding = kBytes;
@@ -126,18 +189,26 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         outputBytes[outputLength] = 0;
         // CREATE_NEW: the probe saw no file here, and one that has appeared
         // since, or that exists but would not open for reading, is the
-        // user's data and must not be truncated. Shared for deleting only:
-        // nobody can read a half-written copy or hold it open so that it
-        // cannot be removed, and removing it (below) needs that sharing.
-        destination = CreateFileA(destinationPath, GENERIC_WRITE, FILE_SHARE_DELETE, NULL, CREATE_NEW,
+        // user's data and must not be truncated. Shared with nobody, so no
+        // other program can read a half-written copy, write into it, or
+        // rename it away and leave its own file to be removed in its place.
+        // DELETE access is what lets this handle mark it for deletion.
+        destination = CreateFileA(destinationPath, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                                   FILE_ATTRIBUTE_ARCHIVE, NULL);
         if (destination == INVALID_HANDLE_VALUE)
             outcome = kCannotCreateDestination;
+    }
+    if (outcome == kConverted) {
+        doomed = MarkForDeletion(destination, TRUE);
+        if (!doomed)
+            outcome = kCannotWriteDestination;
     }
     if (outcome == kConverted)
         outcome = WriteWholeFile(destination, outputBytes, outputLength);
     if (outcome == kConverted && DestinationWritesBehind(destinationPath) && !FlushFileBuffers(destination))
         outcome = kCannotWriteDestination;
+    if (outcome == kConverted)
+        outcome = KeepDestination(destination, &doomed);
 
     free(sourceBytes);
     free(outputBytes);
@@ -145,12 +216,12 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         CloseHandle(source);
     if (destination != INVALID_HANDLE_VALUE) {
         // This call created the file, so removing it loses nothing of the
-        // user's. It is marked for deletion while this handle still keeps
-        // readers and writers out, and goes when the handle is closed. Once
-        // closed, the name may already be someone else's file, so nothing
-        // is deleted by name after that: a close that fails leaves a copy
-        // that cannot be vouched for, and the user is told it remains.
-        if (outcome == kCannotWriteDestination && !DeleteFileA(destinationPath))
+        // user's; nothing is ever deleted by name, since the name may be
+        // someone else's file by now. A copy that failed goes with this
+        // handle, unless even the mark is refused: then it stays, and the
+        // user is told. So does a finished copy whose close fails, which
+        // cannot be vouched for.
+        if (outcome != kConverted && !doomed && !MarkForDeletion(destination, TRUE))
             outcome = kIncompleteDestinationRemains;
         if (!CloseHandle(destination) && outcome == kConverted)
             outcome = kIncompleteDestinationRemains;

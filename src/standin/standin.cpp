@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +13,15 @@ static StandInMessage g_messages[kStandInMessageCapacity];
 static int g_messageCount = 0;
 static unsigned g_faults = 0;
 static UINT g_driveType = DRIVE_FIXED;
-// Which descriptors were opened for writing, for the close fault.
+// What each descriptor was opened as: for writing (for the close fault),
+// and under which name, marked for deletion or not.
 enum { kTrackedDescriptors = 1024 };
-static bool g_openedForWriting[kTrackedDescriptors];
+struct OpenFile {
+    bool writes;
+    bool doomed;
+    char *path;
+};
+static OpenFile g_open[kTrackedDescriptors];
 
 static bool FaultIsSet(StandInFault fault)
 {
@@ -51,11 +58,34 @@ static int DescriptorOf(HANDLE handle)
     return (int)(intptr_t)handle;
 }
 
+static OpenFile *Tracked(int fd)
+{
+    return fd >= 0 && fd < kTrackedDescriptors && g_open[fd].path != NULL ? &g_open[fd] : NULL;
+}
+
+// Whether a descriptor marked for deletion holds the file of this name. A
+// file whose deletion is pending opens for nobody.
+static bool DeletionIsPending(const char *fileName)
+{
+    struct stat named;
+    if (stat(fileName, &named) != 0)
+        return false;
+    struct stat held;
+    for (int fd = 0; fd < kTrackedDescriptors; ++fd)
+        if (g_open[fd].doomed && fstat(fd, &held) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return true;
+    return false;
+}
+
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE)
 {
     if (fileName == NULL || fileName[0] == '\0') {
         g_lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (DeletionIsPending(fileName)) {
+        g_lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     int flags = O_CLOEXEC;
@@ -94,7 +124,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
         return INVALID_HANDLE_VALUE;
     }
     if (fd < kTrackedDescriptors)
-        g_openedForWriting[fd] = writes;
+        g_open[fd] = OpenFile{writes, false, strdup(fileName)};
     g_lastError = NO_ERROR;
     return (HANDLE)(intptr_t)fd;
 }
@@ -179,31 +209,20 @@ BOOL FlushFileBuffers(HANDLE file)
 BOOL CloseHandle(HANDLE object)
 {
     const int fd = DescriptorOf(object);
-    const bool wasWritten = fd >= 0 && fd < kTrackedDescriptors && g_openedForWriting[fd];
+    OpenFile *file = Tracked(fd);
+    const OpenFile closed = file != NULL ? *file : OpenFile{false, false, NULL};
+    if (file != NULL)
+        *file = OpenFile{false, false, NULL};
+    if (closed.doomed)
+        unlink(closed.path);
+    free(closed.path);
+    const bool wasWritten = closed.writes;
     if (close(fd) != 0) {
         g_lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     if (wasWritten && FaultIsSet(kStandInClosingAWrittenFileFails)) {
         g_lastError = ERROR_LOST_WRITEBEHIND_DATA;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL DeleteFileA(LPCSTR fileName)
-{
-    if (FaultIsSet(kStandInDeletingFails)) {
-        g_lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    struct stat info;
-    if (lstat(fileName, &info) == 0 && S_ISDIR(info.st_mode)) {
-        g_lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    if (unlink(fileName) != 0) {
-        g_lastError = ErrorFromErrno(errno);
         return FALSE;
     }
     return TRUE;
@@ -255,6 +274,57 @@ BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLengt
 UINT GetDriveTypeA(LPCSTR)
 {
     return g_driveType;
+}
+
+// ntdll's two calls, with the arguments the converter gives them.
+static LONG StandInNtSetInformationFile(HANDLE file, void *, void *information, ULONG length, int informationClass)
+{
+    OpenFile *open = Tracked(DescriptorOf(file));
+    if (open == NULL || informationClass != 13 || length != 1)
+        return (LONG)0xC000000Du; // STATUS_INVALID_PARAMETER
+    const bool doom = *(const BOOLEAN *)information != 0;
+    if (doom && FaultIsSet(kStandInMarkingForDeletionFails))
+        return (LONG)0xC0000121u; // STATUS_CANNOT_DELETE
+    if (!doom && FaultIsSet(kStandInClearingTheMarkFails))
+        return (LONG)0xC0000001u; // STATUS_UNSUCCESSFUL
+    if (doom || !FaultIsSet(kStandInClearingTheMarkIsIgnored))
+        open->doomed = doom;
+    return 0;
+}
+
+static LONG StandInNtQueryInformationFile(HANDLE file, void *, void *information, ULONG length, int informationClass)
+{
+    struct Standard {
+        LONGLONG allocationSize, endOfFile;
+        ULONG numberOfLinks;
+        BOOLEAN deletePending, directory;
+    };
+    const OpenFile *open = Tracked(DescriptorOf(file));
+    if (open == NULL || informationClass != 5 || length < sizeof(Standard))
+        return (LONG)0xC000000Du;
+    struct stat info;
+    fstat(DescriptorOf(file), &info);
+    const Standard standard = {info.st_blocks * 512, info.st_size, (ULONG)info.st_nlink, open->doomed, false};
+    memcpy(information, &standard, sizeof standard);
+    return 0;
+}
+
+static int g_ntdll;
+
+HMODULE GetModuleHandleA(LPCSTR moduleName)
+{
+    return strcmp(moduleName, "ntdll.dll") == 0 ? (HMODULE)&g_ntdll : NULL;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
+{
+    if (module != (HMODULE)&g_ntdll)
+        return NULL;
+    if (strcmp(procName, "NtSetInformationFile") == 0)
+        return (FARPROC)(void (*)(void))StandInNtSetInformationFile;
+    if (strcmp(procName, "NtQueryInformationFile") == 0)
+        return (FARPROC)(void (*)(void))StandInNtQueryInformationFile;
+    return NULL;
 }
 
 void SetStandInDriveType(UINT type)

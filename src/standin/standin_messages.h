@@ -24,8 +24,8 @@ enum StandInFault {
     // Closing a file opened for writing fails; the file is closed all the
     // same.
     kStandInClosingAWrittenFileFails = 1,
-    // Deleting any file is refused.
-    kStandInDeletingFails = 2,
+    // Marking a file for deletion is refused, as for a read-only file.
+    kStandInMarkingForDeletionFails = 2,
     // Reading fails at once, as a byte range another program has locked does.
     kStandInReadingFails = 4,
     // Reading succeeds but returns only half of what was asked for.
@@ -33,7 +33,11 @@ enum StandInFault {
     // Flushing a file's buffers reports that the write-back failed.
     kStandInFlushingFails = 16,
     // No path's volume can be told.
-    kStandInVolumesAreUnknown = 32
+    kStandInVolumesAreUnknown = 32,
+    // Clearing a file's deletion mark fails, and the mark stays.
+    kStandInClearingTheMarkFails = 64,
+    // Clearing a file's deletion mark reports success, yet the mark stays.
+    kStandInClearingTheMarkIsIgnored = 128
 };
 void SetStandInFaults(unsigned faults);
 

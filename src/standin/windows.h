@@ -1,9 +1,11 @@
 // A POSIX stand-in for the few Win32 calls the conversion core makes, so the
 // core builds and is tested natively. Only what the core relies on is
 // honoured: the creation modes it uses, directories that do not open, the
-// 32-bit size split and the last-error value. Every file is on one drive,
-// the root, of whichever type a test chooses (fixed until then). Share modes are not enforced,
-// since POSIX has no mandatory locking; those cases are tested on Wine.
+// 32-bit size split, the last-error value, and a file marked for deletion
+// through its handle, which goes when that handle closes and takes no new
+// opens meanwhile. Every file is on one drive, the root, of whichever type a
+// test chooses (fixed until then). Share modes are not enforced, since POSIX
+// has no mandatory locking; those cases are tested on Wine.
 #ifndef PELMORA_STANDIN_WINDOWS_H
 #define PELMORA_STANDIN_WINDOWS_H
 
@@ -11,8 +13,14 @@
 #include <stdint.h>
 
 #define WINAPI
+#define NTAPI
 
 typedef int BOOL;
+typedef unsigned char BOOLEAN;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int64_t LONGLONG;
+typedef uintptr_t ULONG_PTR;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef DWORD *LPDWORD;
@@ -22,6 +30,8 @@ typedef const void *LPCVOID;
 typedef const char *LPCSTR;
 typedef char *LPSTR;
 typedef struct HWND__ *HWND;
+typedef struct HINSTANCE__ *HMODULE;
+typedef intptr_t (*FARPROC)(void);
 typedef struct SECURITY_ATTRIBUTES_ *LPSECURITY_ATTRIBUTES;
 typedef struct OVERLAPPED_ *LPOVERLAPPED;
 
@@ -33,6 +43,7 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
@@ -77,10 +88,13 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
-BOOL DeleteFileA(LPCSTR fileName);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart);
 BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 UINT GetDriveTypeA(LPCSTR rootPathName);
+// ntdll.dll, whose NtSetInformationFile and NtQueryInformationFile know the
+// disposition (class 13) and the standard information (class 5) of a file.
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

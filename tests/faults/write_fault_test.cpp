@@ -1,9 +1,11 @@
-// A write that fails partway, and copies that write behind. Under Wine, CTest
-// runs this under a file-size limit (see tests/CMakeLists.txt), which makes
-// the write fail as a full disk would; elsewhere the write is made to stop
-// partway here. While the write is under way, another program tries to open
-// the copy.
+// A write that fails partway, copies that write behind, and conversions
+// ended while they run. Under Wine, CTest runs this under a file-size limit
+// (see tests/CMakeLists.txt), which makes the write fail as a full disk
+// would; elsewhere the write is made to stop partway here. While the write is
+// under way, another program tries to open the copy.
+#include "conversion.h"
 #include "message_capture.h"
+#include "reference_line_endings.h"
 #include "temp_dir.h"
 #include "win32_test_tools.h"
 
@@ -19,12 +21,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Another program opening a file the way a viewer does: for reading, sharing
-// reading and writing but not deleting. Exit code: the error, or 0 once it
-// holds the file, which it then keeps until it is ended.
+// Another program opening a file as a viewer, an editor and a delete would,
+// each sharing everything. Exit code: the last open's error, or 0 once one of
+// them holds the file, which it then keeps until it is ended.
 int OpenLikeAViewer(const char *path, const char *heldEvent)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (DWORD access : {(DWORD)GENERIC_READ, (DWORD)GENERIC_WRITE, (DWORD)DELETE})
+        if (file == INVALID_HANDLE_VALUE)
+            file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return (int)GetLastError();
     HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, heldEvent);
@@ -83,7 +89,93 @@ BOOL WINAPI FlushFileBuffersCounted(HANDLE file)
     return g_realFlush(file);
 }
 
+// A conversion in a helper process that stops for good at one point of its
+// work, and says so: halfway through its write, or just after the copy's
+// deletion mark has been cleared.
+HANDLE g_stopped = NULL;
+BOOL WINAPI WriteHalfThenStop(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    g_realWriteFile(file, bytes, size / 2, written, overlapped);
+    SetEvent(g_stopped);
+    Sleep(INFINITE);
+    return FALSE;
+}
+
+typedef LONG(NTAPI *SetInformationFunction)(HANDLE, void *, void *, ULONG, int);
+typedef FARPROC(WINAPI *GetProcAddressFunction)(HMODULE, LPCSTR);
+SetInformationFunction g_realSetInformation = NULL;
+GetProcAddressFunction g_realGetProcAddress = NULL;
+LONG NTAPI StopOnceTheMarkIsCleared(HANDLE file, void *status, void *information, ULONG length, int kind)
+{
+    const LONG result = g_realSetInformation(file, status, information, length, kind);
+    if (kind == 13 && *(const BOOLEAN *)information == FALSE) {
+        SetEvent(g_stopped);
+        Sleep(INFINITE);
+    }
+    return result;
+}
+
+FARPROC WINAPI GetProcAddressStoppingAfterTheClear(HMODULE module, LPCSTR name)
+{
+    FARPROC real = g_realGetProcAddress(module, name);
+    if (real == NULL || HIWORD((UINT_PTR)name) == 0 || std::strcmp(name, "NtSetInformationFile") != 0)
+        return real;
+    g_realSetInformation = (SetInformationFunction)(void (*)(void))real;
+    return (FARPROC)(void (*)(void))StopOnceTheMarkIsCleared;
+}
+
+int ConvertAndStop(const std::string &at, const char *windowsPath, const char *unixPath, const char *event)
+{
+    g_stopped = OpenEventA(EVENT_MODIFY_STATE, FALSE, event);
+    if (at == "write")
+        g_realWriteFile = (WriteFileFunction)ReplaceImport("kernel32.dll", "WriteFile", (void *)WriteHalfThenStop);
+    else
+        g_realGetProcAddress = (GetProcAddressFunction)ReplaceImport("kernel32.dll", "GetProcAddress",
+                                                                     (void *)GetProcAddressStoppingAfterTheClear);
+    RunConversion(NULL, windowsPath, unixPath);
+    return 3; // it never got there
+}
+
 } // namespace
+
+TEST(WriteFault, AConversionEndedMidwayLeavesNoCopyAndOneEndedOnceDoneLeavesAWholeOne)
+{
+    const fs::path dir = MakeTempDir();
+    std::string source;
+    for (int i = 0; i < 4000; ++i)
+        source += "line " + std::to_string(i) + "\n";
+    WriteBytes(dir / "unix.txt", source);
+    for (const std::string at : {"write", "kept"}) {
+        const std::string copy = Narrow(dir / (at + ".txt"));
+        const std::string event = "PelmoraStopped" + std::to_string(GetCurrentProcessId()) + at;
+        HANDLE stopped = CreateEventA(NULL, TRUE, FALSE, event.c_str());
+        PROCESS_INFORMATION helper = {};
+        ASSERT_TRUE(StartTiedProcess("", "--convert-and-stop " + at + " \"" + copy + "\" \"" +
+                                             Narrow(dir / "unix.txt") + "\" " + event,
+                                     &helper));
+        HANDLE waits[] = {stopped, helper.hProcess};
+        EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, 20000), WAIT_OBJECT_0)
+            << at << ": the helper ended or hung before it got there";
+        TerminateProcess(helper.hProcess, 9);
+        EXPECT_EQ(WaitForSingleObject(helper.hProcess, 10000), WAIT_OBJECT_0);
+        CloseHandle(helper.hThread);
+        CloseHandle(helper.hProcess);
+        CloseHandle(stopped);
+        if (at == "write") {
+            // The system removes the copy as the ended process's handles go.
+            WIN32_FILE_ATTRIBUTE_DATA seen;
+            const DWORD start = GetTickCount();
+            bool there;
+            while ((there = GetFileAttributesExA(copy.c_str(), GetFileExInfoStandard, &seen) != 0) &&
+                   GetTickCount() - start < 10000)
+                Sleep(20);
+            EXPECT_FALSE(there) << seen.nFileSizeLow << " bytes of the copy still there after 10 s";
+        } else {
+            EXPECT_EQ(ReadBytes(copy), ReferenceToWindows(source, 1, false));
+        }
+    }
+    fs::remove_all(dir);
+}
 
 TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
 {
@@ -109,7 +201,9 @@ TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
         CloseHandle(g_viewer.hProcess);
     }
 
-    EXPECT_EQ(g_viewerResult, (DWORD)ERROR_SHARING_VIOLATION) << "what another program met opening the copy";
+    // Refused for sharing, or (on Windows) because its deletion is pending.
+    EXPECT_TRUE(g_viewerResult == ERROR_SHARING_VIOLATION || g_viewerResult == ERROR_ACCESS_DENIED)
+        << "what another program met opening the copy: " << g_viewerResult;
     EXPECT_FALSE(fs::exists(dir / "windows.txt"));
     EXPECT_EQ(ReadBytes(dir / "unix.txt"), source);
     fs::remove_all(dir);
@@ -163,6 +257,8 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && std::string(argv[1]) == "--view")
         return OpenLikeAViewer(argv[2], argv[3]);
+    if (argc == 6 && std::string(argv[1]) == "--convert-and-stop")
+        return ConvertAndStop(argv[2], argv[3], argv[4], argv[5]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
