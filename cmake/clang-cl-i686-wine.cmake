@@ -40,7 +40,9 @@ endforeach()
 
 # /imsvc: the SDK and C runtime headers, searched as system headers.
 # /GS-: Wine's SDK; its msvcrt import library has no security cookie.
-set(PELMORA_WINE_FLAGS "/imsvc${PELMORA_WINE_INCLUDE}/msvcrt /imsvc${PELMORA_WINE_INCLUDE}/windows /GS-${PELMORA_WINE_RENAMES}")
+# WINE_UNICODE_NATIVE: Wine's SDK; without it WCHAR is char16_t, so L"..."
+# would not be a WCHAR string as it is with Windows' own SDK.
+set(PELMORA_WINE_FLAGS "/imsvc${PELMORA_WINE_INCLUDE}/msvcrt /imsvc${PELMORA_WINE_INCLUDE}/windows /GS- -DWINE_UNICODE_NATIVE${PELMORA_WINE_RENAMES}")
 set(CMAKE_C_FLAGS_INIT "${PELMORA_WINE_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${PELMORA_WINE_FLAGS}")
 set(CMAKE_RC_FLAGS_INIT "-I${PELMORA_WINE_INCLUDE}/windows")

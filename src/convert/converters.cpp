@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 enum ConversionOutcome {
     kConverted,
@@ -48,22 +49,128 @@ static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char 
     return kConverted;
 }
 
+// The root of the volume that holds path ("C:\", "\\server\share\"). The
+// name is made absolute first, since the volume of a relative name would be
+// taken as the boot volume's.
+static int FindVolumeRoot(const char *path, char *root, DWORD rootSize)
+{
+    char full[kPathBufferSize];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
+    return length != 0 && length < sizeof full && GetVolumePathNameA(full, root, rootSize);
+}
+
 // A network share or a removable drive writes behind: WriteFile succeeds
 // once the bytes are in the cache, and should writing them back fail later,
 // the system records it and the program is never told; CloseHandle does not
 // report it either. Such a copy is flushed, which waits for the real outcome.
 // Local fixed disks are left to the cache, and cost nothing more; a drive
-// whose type cannot be told is flushed too. The name is made absolute first,
-// since the volume of a relative name would be taken as the boot volume's.
+// whose type cannot be told is flushed too.
 static int DestinationWritesBehind(const char *destinationPath)
 {
-    char full[kPathBufferSize];
     char volume[kPathBufferSize];
-    const DWORD length = GetFullPathNameA(destinationPath, sizeof full, full, NULL);
-    if (length == 0 || length >= sizeof full || !GetVolumePathNameA(full, volume, sizeof volume))
+    if (!FindVolumeRoot(destinationPath, volume, sizeof volume))
         return 1;
     const UINT type = GetDriveTypeA(volume);
     return type != DRIVE_FIXED && type != DRIVE_RAMDISK;
+}
+
+// Whether the volume keeps named streams, as NTFS does and FAT, exFAT and
+// many shares do not. One that cannot be told is taken to keep them, so that
+// a mark is never dropped for want of an answer.
+static int VolumeKeepsStreams(const char *path)
+{
+    char volume[kPathBufferSize];
+    DWORD flags = 0;
+    if (!FindVolumeRoot(path, volume, sizeof volume) ||
+        !GetVolumeInformationA(volume, NULL, 0, NULL, NULL, &flags, NULL, 0))
+        return 1;
+    return (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+// The Mark of the Web: where a file came from (ZoneId=3, the Internet), in a
+// stream beside its data. Windows reads it before it trusts the file
+// (SmartScreen, Office's Protected View, PowerShell's RemoteSigned), so a
+// copy without its source's mark would launder a download.
+static const char kMarkStream[] = ":Zone.Identifier";
+enum { kMarkLimit = 65536, kMarkNameCapacity = kPathBufferSize + sizeof kMarkStream + 8 };
+
+// The mark's stream as a name for the W calls: the file's full name with
+// the stream after it passes MAX_PATH where the file's own name need not,
+// and the A calls stop there. So this is the one wide name in the program:
+// \\?\ and the full name, or \\?\UNC\server\share\... for a share.
+static int MakeMarkName(const char *path, WCHAR *name)
+{
+    char full[kPathBufferSize];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
+    if (length == 0 || length >= sizeof full) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    const int prefixed = full[0] == '\\' && full[1] == '\\' && (full[2] == '?' || full[2] == '.') && full[3] == '\\';
+    const int share = full[0] == '\\' && full[1] == '\\' && !prefixed;
+    const char *prefix = prefixed ? "" : share ? "\\\\?\\UNC" : "\\\\?\\";
+    // A share's name keeps one of its two backslashes, after UNC.
+    char narrow[kMarkNameCapacity];
+    const size_t prefixLength = strlen(prefix);
+    memcpy(narrow, prefix, prefixLength);
+    memcpy(narrow + prefixLength, full + share, length - share);
+    memcpy(narrow + prefixLength + length - share, kMarkStream, sizeof kMarkStream);
+    return MultiByteToWideChar(CP_ACP, 0, narrow, -1, name, kMarkNameCapacity) != 0;
+}
+
+// Reads the source's mark whole, if it has one. There is no mark only when
+// the stream is certainly not there: not found, or on a volume that keeps no
+// streams at all (FAT takes the colon for a bad name). Any other failure (a
+// mark another program holds, one too long to be a mark) fails the
+// conversion, since an unreadable mark must never become an unmarked copy.
+static ConversionOutcome ReadMark(const char *sourcePath, unsigned char *mark, uint32_t *markSize, int *marked)
+{
+    WCHAR name[kMarkNameCapacity];
+    *marked = 0;
+    HANDLE stream = MakeMarkName(sourcePath, name)
+                        ? CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                      OPEN_EXISTING, 0, NULL)
+                        : INVALID_HANDLE_VALUE;
+    if (stream == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || !VolumeKeepsStreams(sourcePath) ? kConverted : kCannotReadSource;
+    }
+    DWORD high = 0;
+    const DWORD size = GetFileSize(stream, &high);
+    ConversionOutcome outcome = kCannotReadSource;
+    if (high == 0 && size <= kMarkLimit)
+        outcome = ReadWholeFile(stream, mark, size);
+    CloseHandle(stream);
+    *markSize = size;
+    *marked = outcome == kConverted;
+    return outcome;
+}
+
+// Gives the copy the source's mark. Sharing is checked per stream, so this
+// open does not meet the copy's own handle, which shares nothing.
+static int WriteMark(const char *destinationPath, const unsigned char *mark, uint32_t size)
+{
+    WCHAR name[kMarkNameCapacity];
+    if (!MakeMarkName(destinationPath, name))
+        return 0;
+    HANDLE stream = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    if (stream == INVALID_HANDLE_VALUE)
+        return 0;
+    const int written = WriteWholeFile(stream, mark, size) == kConverted;
+    return CloseHandle(stream) && written;
+}
+
+// On a volume without streams the mark's name can still make a file of its
+// own beside the copy (Wine makes one). It is removed by name while the
+// copy's handle still holds the copy; on a volume with streams it never is,
+// since the copy's removal takes its streams, and removing the mark from a
+// copy that stays would launder it.
+static void RemoveMarkFile(const char *destinationPath)
+{
+    WCHAR name[kMarkNameCapacity];
+    if (MakeMarkName(destinationPath, name))
+        DeleteFileW(name);
 }
 
 static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncoding encoding,
@@ -151,6 +258,10 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
 {
     unsigned char *sourceBytes = NULL;
     unsigned char *outputBytes = NULL;
+    unsigned char *mark = NULL;
+    uint32_t markSize = 0;
+    int marked = 0;      // the source has a mark
+    int markBeside = 0;  // the copy's mark is a file of its own
     HANDLE destination = INVALID_HANDLE_VALUE;
     int doomed = 0;
     uint32_t size = 0;
@@ -171,6 +282,10 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     if (outcome == kConverted) {
         outcome = ReadWholeFile(source, sourceBytes, size);
         sourceBytes[size] = 0;
+    }
+    if (outcome == kConverted) {
+        mark = (unsigned char *)malloc(kMarkLimit);
+        outcome = mark != NULL ? ReadMark(sourcePath, mark, &markSize, &marked) : kNotEnoughMemory;
     }
     if (outcome == kConverted) {
         encoding = DetectTextEncoding(sourceBytes, size);
@@ -198,6 +313,22 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         if (destination == INVALID_HANDLE_VALUE)
             outcome = kCannotCreateDestination;
     }
+    if (outcome == kConverted && marked) {
+        // Before the deletion mark, since a file whose deletion is pending
+        // takes no new opens, not even of its streams. Should Pelmora end in
+        // between, an empty file with the mark can remain: that is the price
+        // of the order, and never an unmarked copy. On a volume without
+        // streams the copy goes unmarked, as when Windows itself copies a
+        // file there; elsewhere a copy more trusted than its source would be
+        // worse than none.
+        const int streams = VolumeKeepsStreams(destinationPath);
+        if (WriteMark(destinationPath, mark, markSize))
+            markBeside = !streams;
+        else if (streams)
+            outcome = kCannotWriteDestination;
+        else
+            RemoveMarkFile(destinationPath);
+    }
     if (outcome == kConverted) {
         doomed = MarkForDeletion(destination, TRUE);
         if (!doomed)
@@ -212,17 +343,22 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
 
     free(sourceBytes);
     free(outputBytes);
+    free(mark);
     if (source != INVALID_HANDLE_VALUE)
         CloseHandle(source);
     if (destination != INVALID_HANDLE_VALUE) {
         // This call created the file, so removing it loses nothing of the
-        // user's; nothing is ever deleted by name, since the name may be
-        // someone else's file by now. A copy that failed goes with this
-        // handle, unless even the mark is refused: then it stays, and the
-        // user is told. So does a finished copy whose close fails, which
-        // cannot be vouched for.
-        if (outcome != kConverted && !doomed && !MarkForDeletion(destination, TRUE))
+        // user's; it is never deleted by name, since the name may be someone
+        // else's file by now. A copy that failed goes with this handle, and
+        // its mark with it, unless even the deletion mark is refused: then it
+        // stays, and the user is told. So does a finished copy whose close
+        // fails, which cannot be vouched for.
+        if (outcome != kConverted && !doomed)
+            doomed = MarkForDeletion(destination, TRUE);
+        if (outcome != kConverted && !doomed)
             outcome = kIncompleteDestinationRemains;
+        if (outcome != kConverted && doomed && markBeside)
+            RemoveMarkFile(destinationPath);
         if (!CloseHandle(destination) && outcome == kConverted)
             outcome = kIncompleteDestinationRemains;
     }

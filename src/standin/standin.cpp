@@ -1,8 +1,10 @@
 #include "windows.h"
 #include "standin_messages.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@ static StandInMessage g_messages[kStandInMessageCapacity];
 static int g_messageCount = 0;
 static unsigned g_faults = 0;
 static UINT g_driveType = DRIVE_FIXED;
+static char g_volumeWithoutStreams[4096];
 // What each descriptor was opened as: for writing (for the close fault),
 // and under which name, marked for deletion or not.
 enum { kTrackedDescriptors = 1024 };
@@ -63,12 +66,35 @@ static OpenFile *Tracked(int fd)
     return fd >= 0 && fd < kTrackedDescriptors && g_open[fd].path != NULL ? &g_open[fd] : NULL;
 }
 
-// Whether a descriptor marked for deletion holds the file of this name. A
-// file whose deletion is pending opens for nobody.
+// Where the stream part of a name begins: its last component's colon, or
+// the end.
+static size_t StreamAt(const char *fileName)
+{
+    const char *slash = strrchr(fileName, '/');
+    const char *colon = strchr(slash != NULL ? slash : fileName, ':');
+    return colon != NULL ? (size_t)(colon - fileName) : strlen(fileName);
+}
+
+static bool OnVolumeWithoutStreams(const char *fileName)
+{
+    const size_t length = strlen(g_volumeWithoutStreams);
+    return length != 0 && strncmp(fileName, g_volumeWithoutStreams, length) == 0 &&
+           (fileName[length] == '/' || fileName[length] == '\0');
+}
+
+// Whether a descriptor marked for deletion holds the file that this name,
+// or the file this stream belongs to, names. A file whose deletion is
+// pending opens for nobody.
 static bool DeletionIsPending(const char *fileName)
 {
+    char file[4096];
+    const size_t length = StreamAt(fileName);
+    if (length >= sizeof file)
+        return false;
+    memcpy(file, fileName, length);
+    file[length] = '\0';
     struct stat named;
-    if (stat(fileName, &named) != 0)
+    if (stat(file, &named) != 0)
         return false;
     struct stat held;
     for (int fd = 0; fd < kTrackedDescriptors; ++fd)
@@ -77,11 +103,19 @@ static bool DeletionIsPending(const char *fileName)
     return false;
 }
 
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
-                   DWORD, HANDLE)
+static HANDLE OpenFileNamed(LPCSTR fileName, DWORD desiredAccess, DWORD creationDisposition)
 {
     if (fileName == NULL || fileName[0] == '\0') {
         g_lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fileName[StreamAt(fileName)] == ':' && OnVolumeWithoutStreams(fileName)) {
+        g_lastError = ERROR_INVALID_NAME;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (strcmp(fileName + StreamAt(fileName), ":Zone.Identifier") == 0 && (desiredAccess & GENERIC_WRITE) != 0 &&
+        FaultIsSet(kStandInCreatingAMarkFails)) {
+        g_lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     if (DeletionIsPending(fileName)) {
@@ -127,6 +161,88 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
         g_open[fd] = OpenFile{writes, false, strdup(fileName)};
     g_lastError = NO_ERROR;
     return (HANDLE)(intptr_t)fd;
+}
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE)
+{
+    if (fileName != NULL && strlen(fileName) >= MAX_PATH) {
+        g_lastError = ERROR_FILENAME_EXCED_RANGE;
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFileNamed(fileName, desiredAccess, creationDisposition);
+}
+
+// A wide name as the stand-in's files are named: Latin-1, without \\?\.
+static bool NarrowName(LPCWSTR wide, char *name, size_t capacity)
+{
+    if (wide[0] == '\\' && wide[1] == '\\' && wide[2] == '?' && wide[3] == '\\')
+        wide += 4;
+    size_t i = 0;
+    for (; wide[i] != 0; ++i) {
+        if (i + 1 >= capacity || wide[i] > 0xFF)
+            return false;
+        name[i] = (char)wide[i];
+    }
+    name[i] = '\0';
+    return true;
+}
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE)
+{
+    char name[4096];
+    if (!NarrowName(fileName, name, sizeof name)) {
+        g_lastError = ERROR_INVALID_NAME;
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFileNamed(name, desiredAccess, creationDisposition);
+}
+
+BOOL DeleteFileW(LPCWSTR fileName)
+{
+    char name[4096];
+    if (!NarrowName(fileName, name, sizeof name) || unlink(name) != 0) {
+        g_lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int length, LPWSTR wide, int wideLength)
+{
+    const int count = length < 0 ? (int)strlen(text) + 1 : length;
+    if (count > wideLength) {
+        g_lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (int i = 0; i < count; ++i)
+        wide[i] = (WCHAR)(unsigned char)text[i];
+    return count;
+}
+
+// Removes a file's streams along with it, as NTFS does.
+static void RemoveWithStreams(const char *path)
+{
+    unlink(path);
+    const char *slash = strrchr(path, '/');
+    char folder[4096];
+    const size_t folderLength = slash == path ? 1 : (size_t)(slash - path);
+    if (slash == NULL || folderLength >= sizeof folder)
+        return;
+    memcpy(folder, path, folderLength);
+    folder[folderLength] = '\0';
+    const size_t nameLength = strlen(slash + 1);
+    DIR *listing = opendir(folder);
+    if (listing == NULL)
+        return;
+    while (const struct dirent *entry = readdir(listing))
+        if (strncmp(entry->d_name, slash + 1, nameLength) == 0 && entry->d_name[nameLength] == ':') {
+            char stream[8192];
+            snprintf(stream, sizeof stream, "%s/%s", folder, entry->d_name);
+            unlink(stream);
+        }
+    closedir(listing);
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
@@ -214,7 +330,7 @@ BOOL CloseHandle(HANDLE object)
     if (file != NULL)
         *file = OpenFile{false, false, NULL};
     if (closed.doomed)
-        unlink(closed.path);
+        RemoveWithStreams(closed.path);
     free(closed.path);
     const bool wasWritten = closed.writes;
     if (close(fd) != 0) {
@@ -267,8 +383,23 @@ BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLengt
         g_lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    if (OnVolumeWithoutStreams(fileName))
+        return CopyPath(g_volumeWithoutStreams, strlen(g_volumeWithoutStreams), volumePathName, bufferLength) <
+               bufferLength;
     CopyPath("/", 1, volumePathName, bufferLength);
     return TRUE;
+}
+
+BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD fileSystemFlags, LPSTR,
+                           DWORD)
+{
+    *fileSystemFlags = strcmp(rootPathName, "/") == 0 ? FILE_NAMED_STREAMS : 0;
+    return TRUE;
+}
+
+void SetStandInVolumeWithoutStreams(const char *root)
+{
+    snprintf(g_volumeWithoutStreams, sizeof g_volumeWithoutStreams, "%s", root != NULL ? root : "");
 }
 
 UINT GetDriveTypeA(LPCSTR)

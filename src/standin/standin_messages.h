@@ -37,9 +37,15 @@ enum StandInFault {
     // Clearing a file's deletion mark fails, and the mark stays.
     kStandInClearingTheMarkFails = 64,
     // Clearing a file's deletion mark reports success, yet the mark stays.
-    kStandInClearingTheMarkIsIgnored = 128
+    kStandInClearingTheMarkIsIgnored = 128,
+    // Creating a file's Zone.Identifier stream is refused.
+    kStandInCreatingAMarkFails = 256
 };
 void SetStandInFaults(unsigned faults);
+
+// Makes the folder (an absolute name without a trailing slash) a volume of
+// its own that keeps no named streams, as FAT; NULL ends it.
+void SetStandInVolumeWithoutStreams(const char *root);
 
 // What GetDriveTypeA answers for every drive: DRIVE_FIXED until told.
 void SetStandInDriveType(UINT type);

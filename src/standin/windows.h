@@ -1,11 +1,15 @@
 // A POSIX stand-in for the few Win32 calls the conversion core makes, so the
 // core builds and is tested natively. Only what the core relies on is
 // honoured: the creation modes it uses, directories that do not open, the
-// 32-bit size split, the last-error value, and a file marked for deletion
-// through its handle, which goes when that handle closes and takes no new
-// opens meanwhile. Every file is on one drive, the root, of whichever type a
-// test chooses (fixed until then). Share modes are not enforced, since POSIX
-// has no mandatory locking; those cases are tested on Wine.
+// 32-bit size split, the last-error value, MAX_PATH for the A calls, and a
+// file marked for deletion through its handle, which goes (with its
+// streams) when that handle closes and takes no new opens meanwhile, not
+// even of its streams. A stream "name:stream" is a file of that name. Every
+// file is on one drive, the root, of whichever type a test chooses (fixed
+// until then), which keeps streams; a test may make one folder a volume of
+// its own without them, as FAT is, where a colon makes a name invalid. Share
+// modes are not enforced, since POSIX has no mandatory locking; those cases
+// are tested on Wine.
 #ifndef PELMORA_STANDIN_WINDOWS_H
 #define PELMORA_STANDIN_WINDOWS_H
 
@@ -29,6 +33,9 @@ typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef const char *LPCSTR;
 typedef char *LPSTR;
+typedef wchar_t WCHAR;
+typedef const WCHAR *LPCWSTR;
+typedef WCHAR *LPWSTR;
 typedef struct HWND__ *HWND;
 typedef struct HINSTANCE__ *HMODULE;
 typedef intptr_t (*FARPROC)(void);
@@ -53,6 +60,9 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define OPEN_ALWAYS 4u
 #define TRUNCATE_EXISTING 5u
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_NAMED_STREAMS 0x00040000u
+#define MAX_PATH 260
+#define CP_ACP 0u
 
 #define NO_ERROR 0u
 #define ERROR_FILE_NOT_FOUND 2u
@@ -65,7 +75,9 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
+#define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
+#define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_ARITHMETIC_OVERFLOW 534u
 #define ERROR_LOST_WRITEBEHIND_DATA 596u
 
@@ -83,6 +95,12 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+// Takes \\?\ and the full name, and no MAX_PATH limit.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL DeleteFileW(LPCWSTR fileName);
+// The ANSI code page is Latin-1: each byte is the character of its value.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideLength);
 DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
@@ -91,6 +109,9 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart);
 BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 UINT GetDriveTypeA(LPCSTR rootPathName);
+BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                           DWORD fileSystemNameSize);
 // ntdll.dll, whose NtSetInformationFile and NtQueryInformationFile know the
 // disposition (class 13) and the standard information (class 5) of a file.
 HMODULE GetModuleHandleA(LPCSTR moduleName);

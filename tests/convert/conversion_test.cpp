@@ -326,6 +326,62 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
     std::signal(SIGXFSZ, SIG_DFL);
 }
 
+TEST_F(Conversion, TheCopyKeepsItsSourcesMarkOfTheWeb)
+{
+    // Streams are files named "name:stream" here; the folder "fat" is a
+    // volume without them, and the long names take the mark's stream past
+    // MAX_PATH, where the stand-in's A calls stop.
+    const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/x.ps1\r\n";
+    const std::string none = "(none)";
+    fs::create_directory(Path("fat"));
+    std::string longName = Name("long-");
+    longName += std::string(255 - longName.size() - 4, 'n') + ".txt";
+    const struct {
+        std::string source, destination, sourceMark;
+        unsigned faults;
+        const char *text; // NULL: converted, silently
+        std::string copyMark;
+    } cases[] = {
+        {Name("a.txt"), Name("b.txt"), mark, 0, NULL, mark},
+        {Name("a.txt"), Name("b.txt"), none, 0, NULL, none},
+        {Name("a.txt"), Name("b.txt"), "", 0, NULL, ""},
+        {Name("a.txt"), longName, mark, 0, NULL, mark},
+        {longName, Name("b.txt"), mark, 0, NULL, mark},
+        {Name("a.txt"), Name("fat/b.txt"), mark, 0, NULL, none}, // as Windows itself copies to FAT
+        {Name("fat/a.txt"), Name("b.txt"), none, 0, NULL, none}, // no mark can be there, and none is asked for
+        {Name("a.txt"), Name("b.txt"), mark, kStandInCreatingAMarkFails, kCannotWrite, none},
+        {Name("a.txt"), Name("b.txt"), mark, kStandInFlushingFails, kCannotWrite, none},
+        {Name("a.txt"), Name("b.txt"), std::string(65537, 'z'), 0, kCannotRead, none},
+        {Name("a.txt"), Name("b.txt"), "folder", 0, kCannotRead, none}, // a mark that will not open
+    };
+    for (const auto &c : cases) {
+        WriteBytes(c.source, "one\ntwo\n");
+        if (c.sourceMark == "folder")
+            fs::create_directory(c.source + ":Zone.Identifier");
+        else if (c.sourceMark != none)
+            WriteBytes(c.source + ":Zone.Identifier", c.sourceMark);
+        SetStandInVolumeWithoutStreams(Name("fat").c_str());
+        SetStandInFaults(c.faults);
+        SetStandInDriveType(DRIVE_REMOTE); // flushed, so that a failing flush is met
+        const auto messages = Convert(c.destination, c.source);
+        SetStandInDriveType(DRIVE_FIXED);
+        SetStandInFaults(0);
+        SetStandInVolumeWithoutStreams(NULL);
+        const std::string shown = c.destination + " from " + c.source + " faults " + std::to_string(c.faults);
+        if (c.text == NULL) {
+            EXPECT_TRUE(messages.empty()) << shown << ": " << messages[0].text;
+            EXPECT_EQ(ReadBytes(c.destination), "one\r\ntwo\r\n") << shown;
+        } else {
+            ExpectOneWarning(messages, c.text);
+            EXPECT_FALSE(fs::exists(c.destination)) << shown;
+        }
+        EXPECT_EQ(ReadBytes(c.destination + ":Zone.Identifier").value_or(none), c.copyMark) << shown;
+        for (const std::string &name : {c.source, c.destination})
+            for (const std::string &file : {name, name + ":Zone.Identifier"})
+                fs::remove_all(file);
+    }
+}
+
 TEST_F(Conversion, AllocationFailureWritesNothing)
 {
 #ifdef PELMORA_UNDER_SANITIZER

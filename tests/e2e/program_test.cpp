@@ -95,6 +95,25 @@ TEST_F(Program, ConvertWritesTheOtherFileSilentlyThenRefusesToOverwrite)
     EXPECT_EQ(ReadBytes(Name("notes-unix.txt")), "one\ntwo\nlone\rcr\n");
 }
 
+TEST_F(Program, ADownloadedFileKeepsItsMarkOfTheWebAndOthersGetNone)
+{
+    // Wine keeps the mark as a file of the stream's name, beside the file.
+    const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\nReferrerUrl=https://example.com/\r\n";
+    WriteBytes(Name("script.sh"), "echo one\necho two\n");
+    WriteBytes(Name("script.sh:Zone.Identifier"), mark);
+    WriteBytes(Name("local.txt"), "x\r\n");
+    const std::string pairs[][2] = {{Name("script.cmd"), Name("script.sh")}, {Name("local.txt"), Name("local-unix.txt")}};
+    for (const auto &pair : pairs) {
+        SetField(app_, IDC_WINDOWS_PATH, pair[0]);
+        SetField(app_, IDC_UNIX_PATH, pair[1]);
+        EXPECT_EQ(ConvertAndReadMessage().text, "");
+    }
+    EXPECT_EQ(ReadBytes(Name("script.cmd")), "echo one\r\necho two\r\n");
+    EXPECT_EQ(ReadBytes(Name("script.cmd:Zone.Identifier")), mark);
+    EXPECT_EQ(ReadBytes(Name("local-unix.txt")), "x\n");
+    EXPECT_FALSE(fs::exists(Name("local-unix.txt:Zone.Identifier")));
+}
+
 TEST_F(Program, Utf16TextConvertsBothWaysInItsOwnUnits)
 {
     // As Notepad saves "Unicode": the mark, then UTF-16LE. U+010A holds the

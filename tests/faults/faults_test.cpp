@@ -257,7 +257,10 @@ TEST_F(Faults, OneFileNamedTwoWaysIsRefused)
 // program ends.
 TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
 {
+    // Marked as downloaded: Wine keeps the mark as a file of the stream's
+    // name, which must be beside every copy and beside nothing else.
     WriteBytes(Name("source.txt"), "a\r\nb\r\n");
+    WriteBytes(Name("source.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
     MakeSparseFile(dir_ / "huge.txt", 0x100000000ull + 10);
     MakeSparseFile(dir_ / "big.txt", 0xFFFFFFFEull);
     const struct {
@@ -299,9 +302,14 @@ TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
             } else {
                 ExpectOneWarning(messages, c.text);
             }
-            // A copy is there when it was made, or when the user was told it remains.
-            EXPECT_EQ(DeleteFileA(Name("out.txt").c_str()) != 0, c.text[0] == '\0' || c.text == kCopyRemains)
+            // A copy is there when it was made, or when the user was told it
+            // remains, and its mark with it.
+            const bool copied = c.text[0] == '\0' || c.text == kCopyRemains;
+            EXPECT_EQ(DeleteFileA(Name("out.txt").c_str()) != 0, copied) << c.text;
+            EXPECT_EQ(ReadBytes(Name("out.txt:Zone.Identifier")),
+                      copied ? ReadBytes(Name("source.txt:Zone.Identifier")) : std::nullopt)
                 << c.text;
+            DeleteFileA(Name("out.txt:Zone.Identifier").c_str());
             const unsigned long after = OpenHandleCount();
             EXPECT_TRUE(round == 0 || after == before) << before << " handles before and " << after << " after "
                                                        << c.windowsName << " / " << c.unixName << ": \"" << c.text

@@ -47,10 +47,13 @@ PROCESS_INFORMATION g_viewer = {};
 // What the viewer met: an error code, or NO_ERROR when it got the file.
 DWORD g_viewerResult = 0xFFFFFFFFu;
 
-// Runs the viewer while the converter's one write is under way, then lets
-// the write go on, into the file-size limit, or stops it halfway.
+// Runs the viewer while the converter's one write of the copy's data is
+// under way, then lets the write go on, into the file-size limit, or stops
+// it halfway. The copy's mark, a few bytes, is written as it comes.
 BOOL WINAPI WriteFileWhileAViewerTries(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    if (size < 4096)
+        return g_realWriteFile(file, bytes, size, written, overlapped);
     if (!g_destination.empty()) {
         const std::string event = "PelmoraViewerHolds" + std::to_string(GetCurrentProcessId());
         HANDLE held = CreateEventA(NULL, TRUE, FALSE, event.c_str());
@@ -188,6 +191,7 @@ TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
     const fs::path dir = MakeTempDir();
     const std::string source(limitBytes * 3 / 4, '\n');
     WriteBytes(dir / "unix.txt", source);
+    WriteBytes(dir / "unix.txt:Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
     g_realWriteFile = (WriteFileFunction)ReplaceImport("kernel32.dll", "WriteFile", (void *)WriteFileWhileAViewerTries);
     ASSERT_NE(g_realWriteFile, (WriteFileFunction)NULL);
     g_destination = Narrow(dir / "windows.txt");
@@ -205,6 +209,7 @@ TEST(WriteFault, IncompleteDestinationIsRemovedAndNobodyCanOpenItMeanwhile)
     EXPECT_TRUE(g_viewerResult == ERROR_SHARING_VIOLATION || g_viewerResult == ERROR_ACCESS_DENIED)
         << "what another program met opening the copy: " << g_viewerResult;
     EXPECT_FALSE(fs::exists(dir / "windows.txt"));
+    EXPECT_FALSE(fs::exists(dir / "windows.txt:Zone.Identifier")) << "the copy's mark outlived it";
     EXPECT_EQ(ReadBytes(dir / "unix.txt"), source);
     fs::remove_all(dir);
 }
