@@ -8,10 +8,9 @@
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Fills the target field from a file dialog: a Save dialog that asks before
-// overwriting when the other field's file exists (the target would be the
-// destination), an Open dialog when it does not (the target would be the
-// source).
+// Fills the target field from a file dialog: a Save dialog when the other
+// field's file exists (the target would be the destination), an Open dialog
+// when it does not (the target would be the source).
 void BrowseForPath(HWND dialog, OPENFILENAMEA *fileDialog, int targetField, char *targetBuffer, int otherField,
                    char *otherBuffer);
 

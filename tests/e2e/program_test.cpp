@@ -3,6 +3,7 @@
 #include "reference_line_endings.h"
 #include "resource.h"
 #include "temp_dir.h"
+#include "win32_test_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,7 @@ protected:
 
 TEST_F(Program, WindowStartsWithFocusAndFieldLimits)
 {
+    EXPECT_TRUE(GetWindowLongA(app_.main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) << "Explorer cannot drop files on it";
     GUITHREADINFO thread;
     ZeroMemory(&thread, sizeof thread);
     thread.cbSize = sizeof thread;
@@ -187,6 +189,28 @@ TEST_F(Program, ConverterFailureIsReportedWithoutOwner)
     EXPECT_EQ(ConvertAndReadMessage().text, kNeitherOrBoth);
 }
 
+TEST_F(Program, AFileDroppedOnTheWindowFillsTheNearerField)
+{
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == NULL)
+        GTEST_SKIP() << "the drop is made in the program's memory, not as a global memory block, which only "
+                        "Wine's DragFinish frees without harm";
+    RECT field;
+    GetWindowRect(GetDlgItem(app_.main, IDC_UNIX_PATH), &field);
+    MapWindowPoints(NULL, app_.main, (POINT *)&field, 2);
+    const POINT point = {(field.left + field.right) / 2, (field.top + field.bottom) / 2};
+    const std::string name = Name("dropped.txt");
+    const std::vector<unsigned char> block =
+        DropFilesBlock(point, false, {std::wstring(name.begin(), name.end()), L"C:\\second.txt"});
+    void *drop = VirtualAllocEx(app_.process.hProcess, NULL, block.size(), MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(drop, (void *)NULL);
+    ASSERT_TRUE(WriteProcessMemory(app_.process.hProcess, drop, block.data(), block.size(), NULL));
+    PostMessageA(app_.main, WM_DROPFILES, (WPARAM)drop, 0);
+    ASSERT_TRUE(Settle(app_));
+    EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), name);
+    EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), "");
+    EXPECT_FALSE(fs::exists(name)) << "a drop converted something";
+}
+
 // The file dialog's name box: a combo box in the explorer style, an edit
 // control in older ones.
 HWND FileNameBox(HWND dialog)
@@ -265,7 +289,8 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     EXPECT_EQ(GetField(app_, IDC_UNIX_PATH), Name("fresh.txt"));
 
     // The Unix field names an existing file: browsing for the Windows file
-    // saves, and picking an existing file asks before overwriting.
+    // saves. Picking an existing file asks nothing, since Convert will not
+    // replace it: it says so instead, and leaves both files alone.
     WriteBytes(Name("fresh.txt"), "x\n");
     WriteBytes(Name("taken.txt"), "mine");
     Press(app_, IDC_BROWSE_WINDOWS);
@@ -275,17 +300,12 @@ TEST_F(Program, BrowseOpensOrSavesByWhetherTheOtherFileExists)
     // The file that made it a Save dialog stays open while the dialog is up,
     // so nobody can change or remove it under the user's choice.
     EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)ERROR_SHARING_VIOLATION);
-    ChooseInFileDialog(save, Name("taken.txt"));
-    HWND question = NULL;
-    ASSERT_TRUE(WaitUntil([&] { return (question = FindMessageBox(app_)) != NULL; }, 10000));
-    EXPECT_EQ(GetWindow(question, GW_OWNER), save);
-    EXPECT_NE(GetDlgItem(question, IDYES), (HWND)NULL);
-    EXPECT_TRUE(CloseDialogWith(question, IDYES));
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 10000));
-    ASSERT_TRUE(Settle(app_));
+    ChooseAndWait(app_, save, Name("taken.txt"));
+    EXPECT_EQ(FindMessageBox(app_), (HWND)NULL) << "the Save dialog asked a question";
     EXPECT_EQ(GetField(app_, IDC_WINDOWS_PATH), Name("taken.txt"));
-    EXPECT_EQ(ReadBytes(Name("taken.txt")), "mine") << "choosing a name must not touch the file";
     EXPECT_EQ(OpenForWritingOrDeleting(Name("fresh.txt")), (DWORD)NO_ERROR) << "still held after the dialog";
+    EXPECT_EQ(ConvertAndReadMessage().text, kNeitherOrBoth);
+    EXPECT_EQ(ReadBytes(Name("taken.txt")), "mine");
 
     // Mirrored: the Windows field now names an existing file. A name typed
     // without an extension gets .txt.

@@ -384,7 +384,8 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
         for (auto &c : name)
             c = (char)toupper((unsigned char)c);
         EXPECT_TRUE(name == "KERNEL32.DLL" || name == "USER32.DLL" || name == "COMCTL32.DLL" ||
-                    name == "COMDLG32.DLL" || name == "MSVCRT.DLL" || name == "GDI32.DLL" || name == "ADVAPI32.DLL")
+                    name == "COMDLG32.DLL" || name == "SHELL32.DLL" || name == "MSVCRT.DLL" || name == "GDI32.DLL" ||
+                    name == "ADVAPI32.DLL")
             << "imports " << name;
         if (name != "COMCTL32.DLL")
             continue;

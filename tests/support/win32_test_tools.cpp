@@ -1,5 +1,6 @@
 #include "win32_test_tools.h"
 
+#include <shlobj.h>
 #include <winternl.h>
 
 #include <cstring>
@@ -95,4 +96,20 @@ unsigned long OpenHandleCount()
     for (ULONG i = 0; i < table[0]; ++i)
         mine += entries[i].processId == GetCurrentProcessId();
     return mine;
+}
+
+std::vector<unsigned char> DropFilesBlock(POINT point, bool onCaption, const std::vector<std::wstring> &names)
+{
+    DROPFILES header;
+    ZeroMemory(&header, sizeof header);
+    header.pFiles = sizeof header;
+    header.pt = point;
+    header.fNC = onCaption;
+    header.fWide = TRUE;
+    std::vector<unsigned char> block((const unsigned char *)&header, (const unsigned char *)(&header + 1));
+    for (const std::wstring &name : names)
+        block.insert(block.end(), (const unsigned char *)name.c_str(),
+                     (const unsigned char *)(name.c_str() + name.size() + 1));
+    block.insert(block.end(), sizeof(WCHAR), 0);
+    return block;
 }

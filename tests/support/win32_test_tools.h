@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Starts a program (this test program when program is empty) with these
 // arguments, in a job that ends it when this process ends, however it ends.
@@ -20,5 +21,10 @@ void *ReplaceImport(const char *dll, const char *function, void *replacement);
 
 // The handles this process has open.
 unsigned long OpenHandleCount();
+
+// The block an HDROP handle holds, as Explorer makes it: a DROPFILES record
+// with the drop point, then the names in UTF-16, each with its NUL, and one
+// more NUL.
+std::vector<unsigned char> DropFilesBlock(POINT point, bool onCaption, const std::vector<std::wstring> &names);
 
 #endif

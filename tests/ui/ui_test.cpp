@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <cstring>
 #include <string>
 
@@ -101,8 +103,7 @@ TEST_F(MainDialog, BrowseAsksForExplorerDialogsOnTextFilesAndClosesWhatItOpened)
         DWORD flags;
     } cases[] = {
         {IDC_BROWSE_WINDOWS, IDC_WINDOWS_PATH, IDC_UNIX_PATH, "missing.txt", "Open", OFN_EXPLORER | OFN_HIDEREADONLY},
-        {IDC_BROWSE_UNIX, IDC_UNIX_PATH, IDC_WINDOWS_PATH, "exists.txt", "Save",
-         OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT},
+        {IDC_BROWSE_UNIX, IDC_UNIX_PATH, IDC_WINDOWS_PATH, "exists.txt", "Save", OFN_EXPLORER | OFN_HIDEREADONLY},
     };
     for (const auto &c : cases) {
         SetDlgItemTextA(dialog_, c.target, "keep me");
@@ -130,6 +131,124 @@ TEST_F(MainDialog, BrowseAsksForExplorerDialogsOnTextFilesAndClosesWhatItOpened)
     }
     ReplaceImport("comdlg32.dll", "GetOpenFileNameA", realOpen);
     ReplaceImport("comdlg32.dll", "GetSaveFileNameA", realSave);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+const char kTooLong[] = "A path can have at most 259 characters.\nThe rest was cut off.";
+
+// What telling of a cut path shows here: a balloon on the field where the
+// common controls can show one (then no message box), or a message box.
+std::vector<std::string> ToldOfACutPath(HWND edit)
+{
+    EDITBALLOONTIP tip = {sizeof tip, L"", L"", TTI_NONE};
+    const bool balloons = SendMessageA(edit, EM_SHOWBALLOONTIP, 0, (LPARAM)&tip) != 0;
+    SendMessageA(edit, EM_HIDEBALLOONTIP, 0, 0);
+    return balloons ? std::vector<std::string>() : std::vector<std::string>{kTooLong};
+}
+
+std::vector<std::string> WarningsOwnedBy(HWND owner, const std::vector<CapturedMessage> &messages)
+{
+    std::vector<std::string> texts;
+    for (const CapturedMessage &message : messages) {
+        EXPECT_EQ(message.owner, owner) << message.text;
+        EXPECT_EQ(message.caption, "Error");
+        EXPECT_EQ(message.style, MB_OK | MB_ICONWARNING) << message.text;
+        texts.push_back(message.text);
+    }
+    return texts;
+}
+
+void HandlePostedMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+TEST_F(MainDialog, APathCutAtTheLimitIsToldAtOnce)
+{
+    for (int field : {IDC_WINDOWS_PATH, IDC_UNIX_PATH}) {
+        HWND edit = GetDlgItem(dialog_, field);
+        BeginMessageCapture();
+        SendMessageA(edit, EM_REPLACESEL, TRUE, (LPARAM)std::string(302, 'p').c_str()); // as a paste makes it
+        HandlePostedMessages();
+        EXPECT_EQ(WarningsOwnedBy(dialog_, EndMessageCapture()), ToldOfACutPath(edit)) << field;
+        EXPECT_EQ(GetWindowTextLengthA(edit), 259);
+    }
+}
+
+TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
+{
+    const char kCannotUse[] = "This file name has characters that Pelmora cannot use.";
+    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'n') + L".txt";
+    const struct {
+        int at;       // the drop point is this control's centre
+        bool caption; // or above the window's client area
+        std::vector<std::wstring> names;
+        int field;
+        const char *text; // what the field then holds
+        const char *told;
+    } cases[] = {
+        {IDC_WINDOWS_PATH, false, {L"C:\\notes.txt", L"C:\\other.txt"}, IDC_WINDOWS_PATH, "C:\\notes.txt", NULL},
+        {IDC_UNIX_PATH, false, {L"C:\\caf\u00E9.txt"}, IDC_UNIX_PATH, "C:\\caf\xE9.txt", NULL},
+        {IDC_EXIT, false, {L"D:\\unix.txt"}, IDC_UNIX_PATH, "D:\\unix.txt", NULL},
+        {IDC_BROWSE_WINDOWS, true, {L"C:\\top.txt"}, IDC_WINDOWS_PATH, "C:\\top.txt", NULL},
+        {IDC_UNIX_PATH, false, {tooLong}, IDC_UNIX_PATH, "keep", kTooLong},
+        // Best fit would make the division slash a '/', and so name another file.
+        {IDC_WINDOWS_PATH, false, {L"C:\\a\u2215b.txt"}, IDC_WINDOWS_PATH, "keep", kCannotUse},
+    };
+    for (const auto &c : cases) {
+        SetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, "keep");
+        SetDlgItemTextA(dialog_, IDC_UNIX_PATH, "keep");
+        RECT rect;
+        GetWindowRect(GetDlgItem(dialog_, c.at), &rect);
+        MapWindowPoints(NULL, dialog_, (POINT *)&rect, 2);
+        const POINT point = {(rect.left + rect.right) / 2, c.caption ? -8 : (rect.top + rect.bottom) / 2};
+        const std::vector<unsigned char> block = DropFilesBlock(point, c.caption, c.names);
+        HGLOBAL drop = GlobalAlloc(GMEM_MOVEABLE, block.size());
+        std::memcpy(GlobalLock(drop), block.data(), block.size());
+        GlobalUnlock(drop);
+        BeginMessageCapture();
+        SendMessageA(dialog_, WM_DROPFILES, (WPARAM)drop, 0);
+        const std::vector<std::string> told = WarningsOwnedBy(dialog_, EndMessageCapture());
+        EXPECT_EQ(GlobalSize(drop), 0u) << "DragFinish was not called";
+        char windows[300] = "", unix[300] = "";
+        GetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, windows, sizeof windows);
+        GetDlgItemTextA(dialog_, IDC_UNIX_PATH, unix, sizeof unix);
+        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? windows : unix, c.text) << c.at;
+        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? unix : windows, "keep") << c.at;
+        EXPECT_EQ(told, c.told == kTooLong    ? ToldOfACutPath(GetDlgItem(dialog_, c.field))
+                        : c.told != NULL      ? std::vector<std::string>{c.told}
+                                              : std::vector<std::string>())
+            << c.at;
+    }
+}
+
+typedef BOOL(WINAPI *ReadFileFunction)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+ReadFileFunction g_realReadFile = NULL;
+HCURSOR g_cursorWhileReading = NULL;
+BOOL WINAPI ReadFileNotingTheCursor(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    g_cursorWhileReading = GetCursor();
+    return g_realReadFile(file, buffer, size, read, overlapped);
+}
+
+TEST_F(MainDialog, ThePointerIsBusyWhileConvertWorksAndComesBackAfter)
+{
+    const std::filesystem::path dir = MakeTempDir();
+    WriteBytes(dir / "unix.txt", "a\nb\n");
+    SetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, Narrow(dir / "windows.txt").c_str());
+    SetDlgItemTextA(dialog_, IDC_UNIX_PATH, Narrow(dir / "unix.txt").c_str());
+    HCURSOR before = LoadCursorA(NULL, IDC_CROSS);
+    SetCursor(before);
+    g_realReadFile = (ReadFileFunction)ReplaceImport("kernel32.dll", "ReadFile", (void *)ReadFileNotingTheCursor);
+    ASSERT_NE(g_realReadFile, (ReadFileFunction)NULL);
+    SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_CONVERT, BN_CLICKED), 0);
+    ReplaceImport("kernel32.dll", "ReadFile", (void *)g_realReadFile);
+    EXPECT_EQ(g_cursorWhileReading, LoadCursorA(NULL, IDC_WAIT));
+    EXPECT_EQ(GetCursor(), before);
+    EXPECT_EQ(ReadBytes(dir / "windows.txt"), "a\r\nb\r\n");
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 }
