@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -44,20 +43,16 @@ BOOL WINAPI WriteFileFails(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED
     return FALSE;
 }
 
-// ntdll's NtSetInformationFile refusing every deletion mark, as for a
-// read-only file; every other look-up is the real one.
-LONG NTAPI MarkIsRefused(HANDLE, void *, void *, ULONG, int)
+// ntdll's calls, looked up through this: every deletion mark is refused
+// (STATUS_CANNOT_DELETE, as for a read-only file), and so is every query.
+LONG NTAPI FileInformationRefused(HANDLE, void *, void *, ULONG, int)
 {
-    return (LONG)0xC0000121L; // STATUS_CANNOT_DELETE
+    return (LONG)0xC0000121L;
 }
 
-// Read from the import table when the program starts, before any patch.
-FARPROC(WINAPI *const g_realGetProcAddress)(HMODULE, LPCSTR) = GetProcAddress;
-FARPROC WINAPI GetProcAddressRefusingTheMark(HMODULE module, LPCSTR name)
+FARPROC WINAPI GetProcAddressRefusingTheMark(HMODULE, LPCSTR)
 {
-    if (HIWORD((UINT_PTR)name) != 0 && std::strcmp(name, "NtSetInformationFile") == 0)
-        return (FARPROC)(void (*)(void))MarkIsRefused;
-    return g_realGetProcAddress(module, name);
+    return (FARPROC)(void (*)(void))FileInformationRefused;
 }
 
 // Another process that holds a file open, until the test ends it or itself
