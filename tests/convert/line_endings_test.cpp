@@ -59,14 +59,21 @@ std::string Convert(const LineEndingImplementation &impl, bool toUnix, const Enc
     return std::string(output.begin(), output.begin() + length);
 }
 
-// The input in a buffer of its own, followed by an LF: a transform that
-// looks a byte or a unit past the end meets a line end there, and its count
-// or its output goes wrong.
+// The input in a buffer of its own, followed by an LF, and again by the NUL
+// the converter puts there: a transform that looks a byte or a unit past the
+// end meets a line end there (with the NUL, one whose first byte is the
+// input's last), and its count or its output goes wrong.
 std::string Convert(const LineEndingImplementation &impl, bool toUnix, const Encoding &e, const std::string &input)
 {
-    const std::string poisoned = input + ReferenceUnit(0x0A, e.unit, e.bigEndian);
-    const std::vector<unsigned char> buffer(poisoned.begin(), poisoned.end());
-    return Convert(impl, toUnix, e, buffer.data(), (uint32_t)input.size());
+    std::string converted[2];
+    const std::string after[2] = {ReferenceUnit(0x0A, e.unit, e.bigEndian), std::string(e.unit, '\0')};
+    for (int i = 0; i < 2; ++i) {
+        const std::string poisoned = input + after[i];
+        const std::vector<unsigned char> buffer(poisoned.begin(), poisoned.end());
+        converted[i] = Convert(impl, toUnix, e, buffer.data(), (uint32_t)input.size());
+    }
+    EXPECT_EQ(converted[1], converted[0]) << impl.name << " " << e.name << ": the NUL after the input changed it";
+    return converted[0];
 }
 
 std::string Reference(bool toUnix, const Encoding &e, const std::string &input)

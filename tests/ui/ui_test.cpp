@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int);
 
@@ -63,6 +64,21 @@ TEST_F(MainDialog, SetsASmallAndALargeIcon)
     EXPECT_EQ(IconSize(smallIcon).cx, 16);
     EXPECT_EQ(IconSize(smallIcon).cy, 16);
     EXPECT_EQ(IconSize(big).cx, GetSystemMetrics(SM_CXICON));
+}
+
+TEST_F(MainDialog, StartsWithTheFocusOnTheWindowsField)
+{
+    // Made hidden, so that no activation hands out the focus: only the
+    // procedure's answer to WM_INITDIALOG can.
+    HRSRC found = FindResourceA(templates_, MAKEINTRESOURCEA(IDD_MAIN), (LPCSTR)RT_DIALOG);
+    const BYTE *bytes = (const BYTE *)LockResource(LoadResource(templates_, found));
+    std::vector<BYTE> hiddenTemplate(bytes, bytes + SizeofResource(templates_, found));
+    ((DLGTEMPLATE *)hiddenTemplate.data())->style &= ~WS_VISIBLE;
+    SetFocus(NULL);
+    HWND hidden = CreateDialogIndirectParamA(templates_, (LPCDLGTEMPLATEA)hiddenTemplate.data(), NULL,
+                                             MainDialogProc, 0);
+    EXPECT_EQ(GetFocus(), GetDlgItem(hidden, IDC_WINDOWS_PATH));
+    DestroyWindow(hidden);
 }
 
 // What the program asked the file dialog for; the stand-in dialogs cancel.
