@@ -76,7 +76,12 @@ case "${1:-}" in
     [ "$1" = build ] && exit 0
     ensure_display
     say "Starting build/windows/Pelmora.exe under Wine on display $DISPLAY"
-    [ -n "$xvfb_pid" ] && echo "(no display was set, so it runs on a private Xvfb server)"
+    if [ -n "$xvfb_pid" ]; then
+      echo "No DISPLAY was set, so Pelmora runs on a private Xvfb server, $DISPLAY, which nothing shows."
+      echo "A picture of it: DISPLAY=$DISPLAY import -window root pelmora.png (ImageMagick);"
+      echo "scripts/screenshot.sh retakes docs/main-window.png on a server of its own."
+    fi
+    echo "Pelmora runs until its window is closed; Ctrl-C stops it."
     cmake/wine-run.sh build/windows/Pelmora.exe
     ;;
   test)
@@ -104,6 +109,8 @@ case "${1:-}" in
     scripts/check-sse2-default-flags.sh
     say "The Windows workflow's syntax"
     scripts/check-workflow.sh
+    say "Every script LF in the index, and checked out as LF on Windows too"
+    scripts/check-script-line-ends.sh
     say "Reproducibility: Pelmora.exe built again from a copy in another folder"
     scripts/check-reproducible.sh build/windows/Pelmora.exe
     say "The same Pelmora.exe from a build folder that a failed configure left behind"
