@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pelmora's two commands on a Debian machine; each installs what is missing.
-#   ./build.sh run    build Pelmora.exe for 32-bit Windows and start it under Wine
-#   ./build.sh build  the same build, without starting it
+#   ./build.sh run      build Pelmora.exe for 32-bit Windows and start it under Wine
+#   ./build.sh build    the same build, without starting it
+#   ./build.sh release  the same build, packed for download into dist/
 #   ./build.sh test   build natively (plain and sanitized), for Windows with
 #                     MinGW-w64 and in MSVC mode, run every test and the
 #                     checks of the build in scripts/
@@ -68,12 +69,19 @@ build_preset() {
 }
 
 case "${1:-}" in
-  run | build)
-    pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}"
+  run | build | release)
+    packages=("${PELMORA_RUN_PACKAGES[@]}")
+    [ "$1" = release ] && packages+=("${PELMORA_RELEASE_PACKAGES[@]}")
+    pelmora_install_packages "${packages[@]}"
     say "Building Pelmora.exe (32-bit Windows, MinGW-w64)"
     configure_preset windows
     build_preset windows --target Pelmora
     [ "$1" = build ] && exit 0
+    if [ "$1" = release ]; then
+      say "Packing the release into dist/"
+      scripts/make-release.sh build/windows dist
+      exit 0
+    fi
     ensure_display
     say "Starting build/windows/Pelmora.exe under Wine on display $DISPLAY"
     if [ -n "$xvfb_pid" ]; then
@@ -85,7 +93,7 @@ case "${1:-}" in
     cmake/wine-run.sh build/windows/Pelmora.exe
     ;;
   test)
-    pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_TEST_PACKAGES[@]}"
+    pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_TEST_PACKAGES[@]}" "${PELMORA_RELEASE_PACKAGES[@]}"
     say "Native build and unit tests"
     configure_preset host
     build_preset host
@@ -111,13 +119,13 @@ case "${1:-}" in
     scripts/check-workflow.sh
     say "Every script LF in the index, and checked out as LF on Windows too"
     scripts/check-script-line-ends.sh
-    say "Reproducibility: Pelmora.exe built again from a copy in another folder"
+    say "Reproducibility: Pelmora.exe and the release built again from a copy in another folder"
     scripts/check-reproducible.sh build/windows/Pelmora.exe
     say "The same Pelmora.exe from a build folder that a failed configure left behind"
     scripts/check-half-made-build.sh build/windows/Pelmora.exe
     ;;
   *)
-    echo "usage: $0 run|test|build" >&2
+    echo "usage: $0 run|test|build|release" >&2
     exit 2
     ;;
 esac

@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
-# Builds Pelmora.exe again from a copy of this tree in another folder and
-# compares the two files. The same sources with the same compilers must give
-# the same bytes wherever they are built, so that anyone can check a released
-# executable by building its tag.
+# Builds the release again, with ./build.sh release, from a copy of this
+# checkout in another folder, and compares Pelmora.exe, the zip and
+# SHA256SUMS with those of this tree. The same commit with the same
+# compilers must give the same bytes wherever it is built, so that anyone
+# can check a released executable by building its commit.
 #   scripts/check-reproducible.sh build/windows/Pelmora.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:?usage: $0 PATH/TO/Pelmora.exe}
 again=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-again-XXXXXX")
 trap 'rm -rf "$again"' EXIT
+scripts/make-release.sh "$(dirname "$exe")" "$again/first" >/dev/null
 # Another folder name and depth than the first build's, so that any path
-# that leaks into the executable shows as a difference.
+# that leaks into the executable shows as a difference. The copy keeps the
+# repository, which the release reads its commit and date from.
 mkdir -p "$again/elsewhere/source"
-tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$again/elsewhere/source"
-(
-  cd "$again/elsewhere/source"
-  cmake --preset windows -DPELMORA_BUILD_TESTS=OFF -DPELMORA_BUILD_BENCH=OFF >/dev/null
-  cmake --build --preset windows --target Pelmora >/dev/null
-)
-first=$(sha256sum <"$exe" | cut -d' ' -f1)
-second=$(sha256sum <"$again/elsewhere/source/build/windows/Pelmora.exe" | cut -d' ' -f1)
-echo "$exe:            $first"
-echo "built in $again/elsewhere/source: $second"
-if [ "$first" != "$second" ]; then
-  cmp -l "$exe" "$again/elsewhere/source/build/windows/Pelmora.exe" | head -20 >&2 || true
-  echo "Pelmora.exe is not reproducible: the two builds differ" >&2
-  exit 1
-fi
-echo "identical"
+tar --exclude=./build --exclude=./dist -cf - . | tar -xf - -C "$again/elsewhere/source"
+(cd "$again/elsewhere/source" && ./build.sh release >"$again/release.log" 2>&1) ||
+  { tail -20 "$again/release.log" >&2; exit 1; }
+second="$again/elsewhere/source"
+status=0
+for file in "$exe" "$again/first/"*; do
+  other="$second/dist/$(basename "$file")"
+  [ "$file" = "$exe" ] && other="$second/build/windows/Pelmora.exe"
+  printf '%s  %s\n' "$(sha256sum <"$file" | cut -d' ' -f1)" "$(basename "$file") here"
+  printf '%s  %s\n' "$(sha256sum <"$other" | cut -d' ' -f1)" "$(basename "$file") built in $second"
+  if ! cmp -s "$file" "$other"; then
+    cmp -l "$file" "$other" | head -20 >&2 || true
+    echo "$(basename "$file") is not reproducible: the two builds differ" >&2
+    status=1
+  fi
+done
+[ "$status" = 0 ] && echo "identical"
+exit "$status"

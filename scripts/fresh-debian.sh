@@ -4,6 +4,8 @@
 # ca-certificates, then this repository cloned into it. In one copy of that
 # root it runs ./build.sh run until Pelmora's window is up, then ends it; in
 # another, fresh copy it runs ./build.sh test. It prints how long each took.
+# After run, it also runs ./build.sh release in the first root, and prints
+# the zip's SHA-256.
 #
 #   scripts/fresh-debian.sh RELEASE [--windows-runs N]
 #
@@ -201,6 +203,11 @@ echo "Pelmora's window is up after $(minutes "$run_seconds"); ending it"
 end_processes_in "$root"
 wait "$runner" 2>/dev/null || true
 versions=$(in_root "$root" sh -c 'wine --version; i686-w64-mingw32-g++-posix -dumpfullversion; cmake --version | head -1' | paste -sd ' ')
+started=$(now)
+in_root "$root" sh -c 'cd /root/pelmora && ./build.sh release' >"$logs/release.log" 2>&1 ||
+  { tail -30 "$logs/release.log" >&2; echo "FAILED: ./build.sh release (log: $logs/release.log)" >&2; exit 1; }
+echo "./build.sh release after run: $(minutes "$(seconds_since "$started")")"
+zip_sum=$(cd "$root/root/pelmora/dist" && sha256sum Pelmora-*-win32.zip)
 
 say "2. ./build.sh test, as the first command in another fresh root"
 fresh_root
@@ -241,5 +248,6 @@ echo "first ./build.sh run until the window is up: $(minutes "$run_seconds")"
 echo "first ./build.sh test, passed: $(minutes "$test_seconds"); lines mentioning a warning: $warnings"
 [ "$windows_runs" != 0 ] && echo "Windows suite again: $passes of $windows_runs runs passed"
 echo "Pelmora.exe SHA-256: $exe_sum"
+echo "release zip SHA-256: $zip_sum"
 echo "logs: $logs"
 [ "$passes" = "$windows_runs" ]

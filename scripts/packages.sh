@@ -18,6 +18,7 @@ PELMORA_TEST_PACKAGES=(
   clang-tools lld llvm        # clang-cl, lld-link and llvm-rc for the MSVC-mode build
   libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
 )
+PELMORA_RELEASE_PACKAGES=(zip)
 PELMORA_SCREENSHOT_PACKAGES=(imagemagick)
 
 pelmora_missing_packages() {
