@@ -375,8 +375,7 @@ TEST_F(Conversion, TheCopyKeepsItsSourcesMarkOfTheWeb)
         }
         EXPECT_EQ(ReadBytes(c.destination + ":Zone.Identifier").value_or(none), c.copyMark) << shown;
         for (const std::string &name : {c.source, c.destination})
-            for (const std::string &file : {name, name + ":Zone.Identifier"})
-                fs::remove_all(file);
+            fs::remove_all(name), fs::remove_all(name + ":Zone.Identifier");
     }
 }
 
@@ -410,8 +409,7 @@ TEST_F(Conversion, OutputThatWouldNotFitIn32BitsIsTooLarge)
     struct statfs folder;
     uintmax_t memory = 0;
     std::ifstream meminfo("/proc/meminfo");
-    for (std::string word; meminfo >> word && word != "MemAvailable:";)
-        ;
+    for (std::string word; meminfo >> word && word != "MemAvailable:";) {}
     meminfo >> memory;
     if (statfs(dir_.c_str(), &folder) == 0 && folder.f_type == 0x01021994 && (memory << 10) < (5ull << 30))
         GTEST_SKIP() << dir_ << " is in memory (tmpfs), which would hold the 2 GiB file beside the 2 GiB read of it, "
