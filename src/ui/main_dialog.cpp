@@ -53,12 +53,12 @@ static void TellPathIsTooLong(HWND dialog, int field)
 // client area: above the middle between the two fields, the Windows field.
 static int FieldNearer(HWND dialog, LONG y)
 {
-    RECT windows, unix;
-    GetWindowRect(GetDlgItem(dialog, IDC_WINDOWS_PATH), &windows);
-    GetWindowRect(GetDlgItem(dialog, IDC_UNIX_PATH), &unix);
-    MapWindowPoints(NULL, dialog, (POINT *)&windows, 2);
-    MapWindowPoints(NULL, dialog, (POINT *)&unix, 2);
-    const LONG middle = (windows.top + windows.bottom + unix.top + unix.bottom) / 4;
+    RECT windowsField, unixField;
+    GetWindowRect(GetDlgItem(dialog, IDC_WINDOWS_PATH), &windowsField);
+    GetWindowRect(GetDlgItem(dialog, IDC_UNIX_PATH), &unixField);
+    MapWindowPoints(NULL, dialog, (POINT *)&windowsField, 2);
+    MapWindowPoints(NULL, dialog, (POINT *)&unixField, 2);
+    const LONG middle = (windowsField.top + windowsField.bottom + unixField.top + unixField.bottom) / 4;
     return y < middle ? IDC_WINDOWS_PATH : IDC_UNIX_PATH;
 }
 

@@ -202,11 +202,11 @@ TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
         SendMessageA(dialog_, WM_DROPFILES, (WPARAM)drop, 0);
         const std::vector<CapturedMessage> told = EndMessageCapture();
         EXPECT_EQ(GlobalSize(drop), 0u) << "DragFinish was not called";
-        char windows[300] = "", unix[300] = "";
-        GetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, windows, sizeof windows);
-        GetDlgItemTextA(dialog_, IDC_UNIX_PATH, unix, sizeof unix);
-        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? windows : unix, c.text) << c.at;
-        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? unix : windows, "keep") << c.at;
+        char windowsText[300] = "", unixText[300] = "";
+        GetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, windowsText, sizeof windowsText);
+        GetDlgItemTextA(dialog_, IDC_UNIX_PATH, unixText, sizeof unixText);
+        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? windowsText : unixText, c.text) << c.at;
+        EXPECT_STREQ(c.field == IDC_WINDOWS_PATH ? unixText : windowsText, "keep") << c.at;
         if (c.told != NULL)
             ExpectOneWarning(told, c.told, dialog_);
         else
