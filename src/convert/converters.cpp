@@ -353,12 +353,14 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         // its mark with it, unless even the deletion mark is refused: then it
         // stays, and the user is told. So does a finished copy whose close
         // fails, which cannot be vouched for.
-        if (outcome != kConverted && !doomed)
-            doomed = MarkForDeletion(destination, TRUE);
-        if (outcome != kConverted && !doomed)
-            outcome = kIncompleteDestinationRemains;
-        if (outcome != kConverted && doomed && markBeside)
-            RemoveMarkFile(destinationPath);
+        if (outcome != kConverted) {
+            if (!doomed)
+                doomed = MarkForDeletion(destination, TRUE);
+            if (!doomed)
+                outcome = kIncompleteDestinationRemains;
+            else if (markBeside)
+                RemoveMarkFile(destinationPath);
+        }
         if (!CloseHandle(destination) && outcome == kConverted)
             outcome = kIncompleteDestinationRemains;
     }
