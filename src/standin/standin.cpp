@@ -16,6 +16,7 @@ static int g_messageCount = 0;
 static unsigned g_faults = 0;
 static UINT g_driveType = DRIVE_FIXED;
 static char g_volumeWithoutStreams[4096];
+static WCHAR g_lastWideName[4096];
 // What each descriptor was opened as: for writing (for the close fault),
 // and under which name, marked for deletion or not.
 enum { kTrackedDescriptors = 1024 };
@@ -191,6 +192,11 @@ static bool NarrowName(LPCWSTR wide, char *name, size_t capacity)
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE)
 {
+    size_t length = 0;
+    while (fileName[length] != 0 && length + 1 < sizeof g_lastWideName / sizeof g_lastWideName[0])
+        ++length;
+    memcpy(g_lastWideName, fileName, length * sizeof(WCHAR));
+    g_lastWideName[length] = 0;
     char name[4096];
     if (!NarrowName(fileName, name, sizeof name)) {
         g_lastError = ERROR_INVALID_NAME;
@@ -355,11 +361,21 @@ static DWORD CopyPath(const char *text, size_t length, LPSTR buffer, DWORD buffe
     return (DWORD)length;
 }
 
+const WCHAR *LastStandInWideName(void)
+{
+    return g_lastWideName;
+}
+
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart)
 {
     if (filePart != NULL)
         *filePart = NULL;
-    if (fileName[0] == '/')
+    // Windows' own full names (a drive's, a share's, one after \\?\) are
+    // full already; the stand-in's files of those names are in the current
+    // folder, backslashes being ordinary characters here.
+    const bool windowsFull = (fileName[0] == '\\' && fileName[1] == '\\') ||
+                             (fileName[0] != '\0' && fileName[1] == ':' && fileName[2] == '\\');
+    if (fileName[0] == '/' || windowsFull)
         return CopyPath(fileName, strlen(fileName), buffer, bufferLength);
     char full[8192];
     if (getcwd(full, sizeof full / 2) == NULL) {
@@ -393,6 +409,10 @@ BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLengt
 BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD fileSystemFlags, LPSTR,
                            DWORD)
 {
+    if (FaultIsSet(kStandInVolumeFlagsAreUnknown)) {
+        g_lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
     *fileSystemFlags = strcmp(rootPathName, "/") == 0 ? FILE_NAMED_STREAMS : 0;
     return TRUE;
 }

@@ -39,13 +39,18 @@ enum StandInFault {
     // Clearing a file's deletion mark reports success, yet the mark stays.
     kStandInClearingTheMarkIsIgnored = 128,
     // Creating a file's Zone.Identifier stream is refused.
-    kStandInCreatingAMarkFails = 256
+    kStandInCreatingAMarkFails = 256,
+    // No volume's flags can be read, though its root can be found.
+    kStandInVolumeFlagsAreUnknown = 512
 };
 void SetStandInFaults(unsigned faults);
 
 // Makes the folder (an absolute name without a trailing slash) a volume of
 // its own that keeps no named streams, as FAT; NULL ends it.
 void SetStandInVolumeWithoutStreams(const char *root);
+
+// The name CreateFileW was last given, as it was given.
+const WCHAR *LastStandInWideName(void);
 
 // What GetDriveTypeA answers for every drive: DRIVE_FIXED until told.
 void SetStandInDriveType(UINT type);

@@ -348,6 +348,9 @@ TEST_F(Conversion, TheCopyKeepsItsSourcesMarkOfTheWeb)
         {Name("a.txt"), Name("fat/b.txt"), mark, 0, NULL, none}, // as Windows itself copies to FAT
         {Name("fat/a.txt"), Name("b.txt"), none, 0, NULL, none}, // no mark can be there, and none is asked for
         {Name("a.txt"), Name("b.txt"), mark, kStandInCreatingAMarkFails, kCannotWrite, none},
+        // A volume that will not say whether it keeps streams is taken to keep them.
+        {Name("a.txt"), Name("b.txt"), mark, kStandInCreatingAMarkFails | kStandInVolumeFlagsAreUnknown, kCannotWrite,
+         none},
         {Name("a.txt"), Name("b.txt"), mark, kStandInFlushingFails, kCannotWrite, none},
         {Name("a.txt"), Name("b.txt"), std::string(65537, 'z'), 0, kCannotRead, none},
         {Name("a.txt"), Name("b.txt"), "folder", 0, kCannotRead, none}, // a mark that will not open
@@ -377,6 +380,33 @@ TEST_F(Conversion, TheCopyKeepsItsSourcesMarkOfTheWeb)
         for (const std::string &name : {c.source, c.destination})
             fs::remove_all(name), fs::remove_all(name + ":Zone.Identifier");
     }
+}
+
+TEST_F(Conversion, TheMarkIsLookedForUnderTheSourcesWholeName)
+{
+    // Each Windows name is, to the stand-in, a file in the current folder,
+    // and its own full name, as Windows would make it.
+    const fs::path saved = fs::current_path();
+    fs::current_path(dir_);
+    const std::string here = Narrow(dir_);
+    const struct {
+        std::string source;
+        std::wstring mark;
+    } cases[] = {
+        {"C:\\dir\\f.txt", L"\\\\?\\C:\\dir\\f.txt:Zone.Identifier"},
+        {"\\\\server\\share\\dir\\f.txt", L"\\\\?\\UNC\\server\\share\\dir\\f.txt:Zone.Identifier"},
+        {"\\\\?\\C:\\f.txt", L"\\\\?\\C:\\f.txt:Zone.Identifier"},
+        {"f.txt", L"\\\\?\\" + std::wstring(here.begin(), here.end()) + L"/f.txt:Zone.Identifier"},
+    };
+    for (const auto &c : cases) {
+        WriteBytes(Path(c.source), "a\n");
+        BeginMessageCapture();
+        ConvertUnixToWindows(c.source.c_str(), Name("out.txt").c_str());
+        EXPECT_TRUE(EndMessageCapture().empty()) << c.source;
+        EXPECT_EQ(std::wstring(LastStandInWideName()), c.mark) << c.source;
+        fs::remove(Path("out.txt"));
+    }
+    fs::current_path(saved);
 }
 
 TEST_F(Conversion, AllocationFailureWritesNothing)
