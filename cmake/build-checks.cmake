@@ -55,6 +55,19 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   endif()
 endif()
 
+# The released build's header. MSVC's x86 exception handling registers its
+# handlers through fs:0, so the MSVC-mode build cannot say it has none.
+if(MSVC)
+  pelmora_skipped_check(Build.HeaderAsksWindowsForAslrDepNoSehAndXp
+    "the header is checked on the MinGW-w64 build, the one released; MSVC's x86 code installs handlers through fs:0")
+elseif(CMAKE_OBJDUMP)
+  add_test(NAME Build.HeaderAsksWindowsForAslrDepNoSehAndXp
+    COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" "-DEXECUTABLE=$<TARGET_FILE:Pelmora>"
+            -P "${PROJECT_SOURCE_DIR}/cmake/check-exe-header.cmake")
+else()
+  pelmora_skipped_check(Build.HeaderAsksWindowsForAslrDepNoSehAndXp "no objdump was found to read the header")
+endif()
+
 if(CMAKE_GENERATOR STREQUAL "Ninja")
   add_test(NAME Build.ResourceInputsRebuildTheProgram
     COMMAND "${CMAKE_COMMAND}" "-DNINJA=${CMAKE_MAKE_PROGRAM}" "-DBUILD_DIR=${CMAKE_BINARY_DIR}"

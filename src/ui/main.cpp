@@ -5,6 +5,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    RestrictDllSearch();
     InitCommonControls();
     if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), NULL, MainDialogProc, 0) == -1)
         MessageBoxA(NULL, "Create Window Failed!", "Error", MB_OK | MB_ICONINFORMATION);

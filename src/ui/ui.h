@@ -5,6 +5,10 @@
 #include <windows.h>
 #include <commdlg.h>
 
+// Keeps DLLs that Windows' own DLLs load by bare name from being taken from
+// the program's folder. Called first thing, before any window is made.
+void RestrictDllSearch(void);
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

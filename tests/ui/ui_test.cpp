@@ -1,6 +1,6 @@
 // The window's procedures in this process: the icons they set, the file
 // dialogs they ask for, and the messages shown when a dialog cannot be
-// created.
+// created; and, in helper processes, where DLLs come from.
 #include "message_capture.h"
 #include "pelmora_path_win32.h"
 #include "resource.h"
@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -269,4 +271,87 @@ TEST(Entry, MainWindowThatCannotBeCreatedIsReportedAndEndsWithZero)
     EXPECT_EQ(messages[0].owner, (HWND)NULL);
 }
 
+// A helper process, a copy of this program beside a planted msimg32.dll,
+// loads msimg32 by bare name as Windows' own DLLs do: without the guard, after
+// it, or after it on a Windows without SetDefaultDllDirectories. The exit
+// code says which copy came: 0 the planted one, 1 the system folder's (that
+// is, kernel32's folder), 2 neither, 3 one was loaded before it could look.
+const char kPlantedName[] = "msimg32.dll";
+
+typedef FARPROC(WINAPI *GetProcAddressFunction)(HMODULE, LPCSTR);
+GetProcAddressFunction g_realGetProcAddress = NULL;
+FARPROC WINAPI GetProcAddressOfAnOlderWindows(HMODULE module, LPCSTR name)
+{
+    if (HIWORD((ULONG_PTR)name) != 0 && std::strcmp(name, "SetDefaultDllDirectories") == 0)
+        return NULL;
+    return g_realGetProcAddress(module, name);
+}
+
+std::string FolderOf(HMODULE module)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(module, path, MAX_PATH);
+    const char *slash = std::strrchr(path, '\\');
+    return std::string(path, slash != NULL ? (size_t)(slash - path) : 0);
+}
+
+int LoadPlantedNameByBareName(const std::string &guard)
+{
+    if (GetModuleHandleA(kPlantedName) != NULL)
+        return 3;
+    if (guard == "older-windows")
+        g_realGetProcAddress = (GetProcAddressFunction)ReplaceImport("kernel32.dll", "GetProcAddress",
+                                                                     (void *)GetProcAddressOfAnOlderWindows);
+    if (guard != "none")
+        RestrictDllSearch();
+    HMODULE loaded = LoadLibraryA(kPlantedName);
+    if (loaded == NULL)
+        return 2;
+    if (lstrcmpiA(FolderOf(loaded).c_str(), FolderOf(NULL).c_str()) == 0)
+        return 0;
+    return lstrcmpiA(FolderOf(loaded).c_str(), FolderOf(GetModuleHandleA("kernel32.dll")).c_str()) == 0 ? 1 : 2;
+}
+
+TEST(DllSearch, APlantedDllIsTakenOnlyWithoutTheGuard)
+{
+    const std::filesystem::path dir = MakeTempDir();
+    const std::string self = FolderOf(NULL);
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, program, MAX_PATH);
+    const std::string copy = Narrow(dir / "pelmora_ui_tests.exe");
+    ASSERT_TRUE(CopyFileA(program, copy.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileA((self + "\\planted\\" + kPlantedName).c_str(), Narrow(dir / kPlantedName).c_str(), TRUE));
+    // Wine takes its own msimg32 before one beside the program unless told
+    // otherwise; Windows takes the one beside it, which this makes Wine do.
+    char overrides[512] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";msimg32=n,b").c_str());
+    const struct {
+        const char *guard;
+        DWORD from;
+    } cases[] = {{"none", 0}, {"guard", 1}, {"older-windows", 1}};
+    for (const auto &c : cases) {
+        PROCESS_INFORMATION helper;
+        ASSERT_TRUE(StartTiedProcess(copy, std::string("--load-planted-name ") + c.guard, &helper));
+        DWORD code = 0xFFFFFFFFu;
+        EXPECT_EQ(WaitForSingleObject(helper.hProcess, 30000), WAIT_OBJECT_0) << c.guard;
+        GetExitCodeProcess(helper.hProcess, &code);
+        EXPECT_EQ(code, c.from) << c.guard << ": 0 is the planted copy, 1 the system's";
+        TerminateProcess(helper.hProcess, 1);
+        CloseHandle(helper.hThread);
+        CloseHandle(helper.hProcess);
+    }
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides[0] != '\0' ? overrides : NULL);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 } // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::string(argv[1]) == "--load-planted-name")
+        return LoadPlantedNameByBareName(argv[2]);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
