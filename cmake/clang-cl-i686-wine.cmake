@@ -51,7 +51,7 @@ set(CMAKE_RC_FLAGS_INIT "-I${PELMORA_WINE_INCLUDE}/windows")
 # names the linker asks for (kernel32.lib) are links to them in the build.
 set(PELMORA_WINE_LIB_LINKS "${CMAKE_BINARY_DIR}/wine-import-libraries")
 file(MAKE_DIRECTORY "${PELMORA_WINE_LIB_LINKS}")
-foreach(name kernel32 user32 gdi32 comctl32 comdlg32 shell32 advapi32 msvcrt)
+foreach(name kernel32 user32 gdi32 comctl32 comdlg32 shell32 ole32 advapi32 msvcrt)
   file(CREATE_LINK "${PELMORA_WINE_LIB}/lib${name}.a" "${PELMORA_WINE_LIB_LINKS}/${name}.lib" SYMBOLIC)
 endforeach()
 

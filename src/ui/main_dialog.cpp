@@ -4,6 +4,10 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+// Defines the GUIDs that oleacc.h declares, here, rather than linking a
+// library for them.
+#include <initguid.h>
+#include <oleacc.h>
 
 // One character less than the 260-byte path buffer, so what the user typed
 // is always read back whole: a 260th character would be cut off silently and
@@ -17,6 +21,44 @@ static const char kFileFilter[] = "Text Files (*.txt)\0*.txt\0All Files (*.*)\0*
 // typing or pasting, which is no place for a message box.
 static const UINT kWmPathWasCut = WM_APP;
 
+// The two "..." buttons say what they do: to the mouse in a tooltip, and to
+// screen readers, which read a button's name and never its tooltip, as the
+// button's accessible name. The tooltip is owned by the dialog and goes with
+// it; the names are kept with the buttons by Active Accessibility. Without
+// COM (CoCreateInstance fails), the buttons keep their tooltips alone.
+static void DescribeBrowseButtons(HWND dialog)
+{
+    // PROPID_ACC_NAME, which some SDKs' oleacc.h leaves out (Wine's).
+    static const MSAAPROPID kAccessibleName = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+    static const struct {
+        int button;
+        const WCHAR *words;
+    } kButtons[] = {{IDC_BROWSE_WINDOWS, L"Choose the Windows text file"},
+                    {IDC_BROWSE_UNIX, L"Choose the Unix text file"}};
+    HWND tooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, dialog, NULL, GetModuleHandleA(NULL), NULL);
+    IAccPropServices *names = NULL;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, NULL, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                (void **)&names)))
+        names = NULL;
+    for (size_t i = 0; i < sizeof kButtons / sizeof kButtons[0]; ++i) {
+        HWND button = GetDlgItem(dialog, kButtons[i].button);
+        TOOLINFOW tool;
+        ZeroMemory(&tool, sizeof tool);
+        tool.cbSize = TTTOOLINFOW_V1_SIZE; // the size every common-controls version takes
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = dialog;
+        tool.uId = (UINT_PTR)button;
+        tool.lpszText = (LPWSTR)kButtons[i].words;
+        SendMessageW(tooltip, TTM_ADDTOOLW, 0, (LPARAM)&tool);
+        if (names != NULL)
+            names->SetHwndPropStr(button, (DWORD)OBJID_CLIENT, CHILDID_SELF, kAccessibleName,
+                                  (LPWSTR)kButtons[i].words);
+    }
+    if (names != NULL)
+        names->Release();
+}
+
 static void InitMainDialog(HWND dialog)
 {
     HINSTANCE module = GetModuleHandleA(NULL);
@@ -28,6 +70,7 @@ static void InitMainDialog(HWND dialog)
     SendDlgItemMessageA(dialog, IDC_WINDOWS_PATH, EM_LIMITTEXT, kFieldLimit, 0);
     SendDlgItemMessageA(dialog, IDC_UNIX_PATH, EM_LIMITTEXT, kFieldLimit, 0);
     DragAcceptFiles(dialog, TRUE);
+    DescribeBrowseButtons(dialog);
 }
 
 static void WarnOwnedBy(HWND dialog, const char *text)
@@ -35,9 +78,51 @@ static void WarnOwnedBy(HWND dialog, const char *text)
     MessageBoxA(dialog, text, "Error", MB_OK | MB_ICONWARNING);
 }
 
-// A path cut at 259 characters names a different file from the one meant,
-// so the user is told at once: in a balloon on the field where the common
-// controls can show one, else in a message box.
+// What becomes of a name given in Unicode (a field's text, a dropped file,
+// a pasted path) as a path in the ANSI code page.
+enum PathFate { kPathFits, kPathTooLong, kPathHasCharactersNotInCodePage };
+
+// Without best fit: a character that the code page lacks would otherwise
+// become a look-alike ('ł' an 'l', a division slash a '/') that names
+// another file. The path is empty unless the name fits, whole.
+static PathFate MakeAnsiPath(const WCHAR *name, int length, char *path)
+{
+    path[0] = '\0';
+    if (length == 0)
+        return kPathFits;
+    // Where the ANSI code page is UTF-8, every name converts, and that code
+    // page takes no flags and no default character (the call fails with them).
+    const int utf8 = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const int written = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, name, length, path,
+                                            kPathBufferSize - 1, NULL, utf8 ? NULL : &usedDefault);
+    if (written == 0) {
+        path[0] = '\0';
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kPathTooLong : kPathHasCharactersNotInCodePage;
+    }
+    path[written] = '\0';
+    if (usedDefault) {
+        path[0] = '\0';
+        return kPathHasCharactersNotInCodePage;
+    }
+    return kPathFits;
+}
+
+// Says why a name that was given whole (dropped, chosen in a file dialog, or
+// read at Convert) is not used; nothing of it is. Whether it fits.
+static int TellWhyNotUsed(HWND dialog, PathFate fate)
+{
+    if (fate == kPathTooLong)
+        WarnOwnedBy(dialog, "A path can have at most 259 characters.\nThis one is longer, so it was not used.");
+    else if (fate == kPathHasCharactersNotInCodePage)
+        WarnOwnedBy(dialog, "This file name has characters that Pelmora cannot use.");
+    return fate == kPathFits;
+}
+
+// A path typed or pasted past 259 characters is cut, and then names a
+// different file from the one meant, so the user is told at once: in a
+// balloon on the field where the common controls can show one, else in a
+// message box.
 static void TellPathIsTooLong(HWND dialog, int field)
 {
     EDITBALLOONTIP tip;
@@ -63,44 +148,48 @@ static int FieldNearer(HWND dialog, LONG y)
 }
 
 // The first file of a drop goes into the field nearer the drop point; the
-// user still presses Convert. Explorer hands names over in Unicode, so this
-// is the one wide call in the dialog. The name is made ANSI without best
-// fit: a character the code page lacks would otherwise become a look-alike
-// that names another file. A name too long for the field is not cut.
+// user still presses Convert. Explorer hands names over in Unicode. A name
+// too long for the field is not cut, and not used.
 static void TakeDroppedFile(HWND dialog, HDROP drop)
 {
     POINT point = {0, 0};
     DragQueryPoint(drop, &point); // the point holds even for a drop outside the client area
     const int field = FieldNearer(dialog, point.y);
-    WCHAR wide[kPathBufferSize];
-    PathBuffer name = {0};
-    BOOL usedDefault = FALSE;
-    // Where the ANSI code page is UTF-8, every name converts, and that
-    // code page takes no flags and no default character.
-    const int utf8 = GetACP() == CP_UTF8;
     if (DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0) != 0) {
-        const int fits = DragQueryFileW(drop, 0, NULL, 0) < kPathBufferSize &&
-                         DragQueryFileW(drop, 0, wide, kPathBufferSize) != 0 &&
-                         WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, name, sizeof name,
-                                             NULL, utf8 ? NULL : &usedDefault) != 0;
-        if (!fits)
-            TellPathIsTooLong(dialog, field);
-        else if (usedDefault)
-            WarnOwnedBy(dialog, "This file name has characters that Pelmora cannot use.");
-        else
+        WCHAR wide[kPathBufferSize];
+        PathBuffer name = {0};
+        const UINT length = DragQueryFileW(drop, 0, NULL, 0);
+        PathFate fate = kPathTooLong;
+        if (length < kPathBufferSize && DragQueryFileW(drop, 0, wide, kPathBufferSize) == length)
+            fate = MakeAnsiPath(wide, (int)length, name);
+        if (TellWhyNotUsed(dialog, fate))
             SendDlgItemMessageA(dialog, field, WM_SETTEXT, 0, (LPARAM)name);
     }
     DragFinish(drop);
 }
 
-static void ReadField(HWND dialog, int field, char *buffer)
+// Reads a field as the user sees it: in Unicode, as the edit control holds
+// it (an "A" read would turn what the code page lacks into look-alikes), and
+// without the quotes that Explorer's "Copy as path" puts around a name; a
+// quote can never be part of one. Nothing else is trimmed: a leading space
+// is a legal part of a name. Text too long for the buffer here is too long
+// for a path anyway, and is found so.
+static PathFate ReadField(HWND dialog, int field, char *path)
 {
-    SendDlgItemMessageA(dialog, field, WM_GETTEXT, kPathBufferSize, (LPARAM)buffer);
+    WCHAR text[2 * kPathBufferSize];
+    int length = (int)SendDlgItemMessageW(dialog, field, WM_GETTEXT, sizeof text / sizeof text[0], (LPARAM)text);
+    const WCHAR *name = text;
+    if (length >= 2 && text[0] == L'"' && text[length - 1] == L'"') {
+        ++name;
+        length -= 2;
+    }
+    return MakeAnsiPath(name, length, path);
 }
 
 void BrowseForPath(HWND dialog, OPENFILENAMEA *fileDialog, int targetField, char *targetBuffer, int otherField,
                    char *otherBuffer)
 {
+    // A field that cannot be read whole names no file that can be opened.
     ReadField(dialog, otherField, otherBuffer);
     HANDLE otherFile = OpenExistingFile(otherBuffer);
     // The file dialog starts with an empty name, whatever the field holds.
@@ -115,10 +204,33 @@ void BrowseForPath(HWND dialog, OPENFILENAMEA *fileDialog, int targetField, char
         fileDialog->Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
         chosen = GetSaveFileNameA(fileDialog);
     }
+    // A name too long for the buffer leaves in it the size it would need, not
+    // a name. A cancel, and any other failure, say nothing.
     if (chosen)
         SendDlgItemMessageA(dialog, targetField, WM_SETTEXT, 0, (LPARAM)targetBuffer);
+    else if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+        TellWhyNotUsed(dialog, kPathTooLong);
     if (otherFile != INVALID_HANDLE_VALUE)
         CloseHandle(otherFile);
+}
+
+// Presses made while a conversion ran waited in the queue, and would run
+// now: a second Convert would then report that both files exist, after a
+// copy that worked. The wait cursor said Pelmora was busy, so they are
+// dropped: keys, mouse in the client area, and mouse on the frame (a click on
+// the close box, as Alt+F4 goes with the keys). The ranges are written out,
+// since MinGW's WM_MOUSELAST depends on the Windows version targeted.
+static void DropPressesMadeWhileBusy(void)
+{
+    static const UINT kInput[][2] = {{0x100, 0x109}, {0xA0, 0xAD}, {0x200, 0x20E}};
+    MSG message;
+    for (size_t i = 0; i < sizeof kInput / sizeof kInput[0]; ++i)
+        while (PeekMessageA(&message, NULL, kInput[i][0], kInput[i][1], PM_REMOVE))
+            if (message.message == WM_QUIT) {
+                // Returned whatever the filter; it belongs to whoever asked to quit.
+                PostQuitMessage((int)message.wParam);
+                return;
+            }
 }
 
 static void RunMainCommand(HWND dialog, int command, int notification)
@@ -143,13 +255,15 @@ static void RunMainCommand(HWND dialog, int command, int notification)
         BrowseForPath(dialog, &fileDialog, IDC_UNIX_PATH, unixPath, IDC_WINDOWS_PATH, windowsPath);
         break;
     case IDC_CONVERT: {
-        ReadField(dialog, IDC_WINDOWS_PATH, windowsPath);
-        ReadField(dialog, IDC_UNIX_PATH, unixPath);
+        if (!TellWhyNotUsed(dialog, ReadField(dialog, IDC_WINDOWS_PATH, windowsPath)) ||
+            !TellWhyNotUsed(dialog, ReadField(dialog, IDC_UNIX_PATH, unixPath)))
+            break;
         // The window answers nothing while the work runs, so the pointer
         // says it is busy. No message is retrieved meanwhile, so nothing
         // sets the pointer back before it is restored here.
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
         RunConversion(dialog, windowsPath, unixPath);
+        DropPressesMadeWhileBusy();
         SetCursor(previous);
         break;
     }

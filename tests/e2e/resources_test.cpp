@@ -194,9 +194,16 @@ TEST_F(Resources, AboutDialogTemplate)
     EXPECT_EQ(about.font, "MS Sans Serif");
     ASSERT_EQ(about.controls.size(), 3u);
     const std::string text = about.controls[2].text;
-    // Three centred lines, the first the program's name.
-    EXPECT_EQ(text.substr(0, 9), "Pelmora\r\n");
-    EXPECT_NE(text.find("\r\n", 9), std::string::npos);
+    // Three centred lines: the program's name, then its version, the same
+    // as the version block's, and its maker.
+    const std::string block = Load(RT_VERSION, 1);
+    ASSERT_GE(block.size(), 40u + sizeof(VS_FIXEDFILEINFO));
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, block.data() + 40, sizeof fixed); // after its header and "VS_VERSION_INFO"
+    const std::string version = std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed.dwFileVersionLS));
+    EXPECT_EQ(text.substr(0, text.find("\r\n", 9) + 2), "Pelmora\r\nVersion " + version + " by Quillfen\r\n");
     EXPECT_EQ(text.find("\r\n", text.find("\r\n", 9) + 2), std::string::npos);
     ExpectControls(about, {
         {"button", "&OK", IDOK, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 65, 47, 50, 14},
@@ -385,7 +392,7 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
             c = (char)toupper((unsigned char)c);
         EXPECT_TRUE(name == "KERNEL32.DLL" || name == "USER32.DLL" || name == "COMCTL32.DLL" ||
                     name == "COMDLG32.DLL" || name == "SHELL32.DLL" || name == "MSVCRT.DLL" || name == "GDI32.DLL" ||
-                    name == "ADVAPI32.DLL")
+                    name == "ADVAPI32.DLL" || name == "OLE32.DLL")
             << "imports " << name;
         if (name != "COMCTL32.DLL")
             continue;

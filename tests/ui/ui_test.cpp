@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -68,66 +70,109 @@ TEST_F(MainDialog, SetsASmallAndALargeIcon)
     EXPECT_EQ(IconSize(big).cx, GetSystemMetrics(SM_CXICON));
 }
 
-TEST_F(MainDialog, StartsWithTheFocusOnTheWindowsField)
+TEST_F(MainDialog, EachDialogStartsWithTheFocusItsProcedureGives)
 {
     // Made hidden, so that no activation hands out the focus: only the
     // procedure's answer to WM_INITDIALOG can.
-    HRSRC found = FindResourceA(templates_, MAKEINTRESOURCEA(IDD_MAIN), (LPCSTR)RT_DIALOG);
-    const BYTE *bytes = (const BYTE *)LockResource(LoadResource(templates_, found));
-    std::vector<BYTE> hiddenTemplate(bytes, bytes + SizeofResource(templates_, found));
-    ((DLGTEMPLATE *)hiddenTemplate.data())->style &= ~WS_VISIBLE;
-    SetFocus(NULL);
-    HWND hidden = CreateDialogIndirectParamA(templates_, (LPCDLGTEMPLATEA)hiddenTemplate.data(), NULL,
-                                             MainDialogProc, 0);
-    EXPECT_EQ(GetFocus(), GetDlgItem(hidden, IDC_WINDOWS_PATH));
-    DestroyWindow(hidden);
+    const struct {
+        int dialog;
+        DLGPROC procedure;
+        int focus;
+    } cases[] = {{IDD_MAIN, MainDialogProc, IDC_WINDOWS_PATH}, {IDD_ABOUT, AboutDialogProc, IDOK}};
+    for (const auto &c : cases) {
+        HRSRC found = FindResourceA(templates_, MAKEINTRESOURCEA(c.dialog), (LPCSTR)RT_DIALOG);
+        const BYTE *bytes = (const BYTE *)LockResource(LoadResource(templates_, found));
+        std::vector<BYTE> hiddenTemplate(bytes, bytes + SizeofResource(templates_, found));
+        ((DLGTEMPLATE *)hiddenTemplate.data())->style &= ~WS_VISIBLE;
+        SetFocus(NULL);
+        HWND hidden = CreateDialogIndirectParamA(templates_, (LPCDLGTEMPLATEA)hiddenTemplate.data(), NULL,
+                                                 c.procedure, 0);
+        EXPECT_EQ(GetFocus(), GetDlgItem(hidden, c.focus)) << "dialog " << c.dialog;
+        DestroyWindow(hidden);
+    }
 }
 
-// What the program asked the file dialog for; the stand-in dialogs cancel.
+const char kTooLongNotUsed[] = "A path can have at most 259 characters.\nThis one is longer, so it was not used.";
+const char kCannotUse[] = "This file name has characters that Pelmora cannot use.";
+const char kNeitherOrBoth[] = "Neither (or both) of the files\nyou specified exists.";
+
+// What the program asked the file dialog for. The stand-in dialogs fail, as
+// a cancel or, when told, as a name too long for the buffer, which then
+// holds the size needed, as Windows leaves it.
 const char *g_dialogShown = NULL;
 OPENFILENAMEA g_dialogAsked;
 std::string g_nameOffered;
+DWORD g_dialogError = 0;
 
-BOOL WINAPI OpenDialogCancelled(LPOPENFILENAMEA record)
+BOOL DialogFailed(const char *dialog, LPOPENFILENAMEA record)
 {
-    g_dialogShown = "Open";
+    g_dialogShown = dialog;
     g_dialogAsked = *record;
     g_nameOffered = record->lpstrFile;
+    if (g_dialogError == FNERR_BUFFERTOOSMALL)
+        std::memcpy(record->lpstrFile, "\x07\x01", 2); // 263
     return FALSE;
 }
 
-BOOL WINAPI SaveDialogCancelled(LPOPENFILENAMEA record)
+BOOL WINAPI OpenDialogFailed(LPOPENFILENAMEA record)
 {
-    g_dialogShown = "Save";
-    g_dialogAsked = *record;
-    g_nameOffered = record->lpstrFile;
-    return FALSE;
+    return DialogFailed("Open", record);
+}
+
+BOOL WINAPI SaveDialogFailed(LPOPENFILENAMEA record)
+{
+    return DialogFailed("Save", record);
+}
+
+DWORD WINAPI DialogError()
+{
+    return g_dialogError;
 }
 
 TEST_F(MainDialog, BrowseAsksForExplorerDialogsOnTextFilesAndClosesWhatItOpened)
 {
-    void *realOpen = ReplaceImport("comdlg32.dll", "GetOpenFileNameA", (void *)OpenDialogCancelled);
-    void *realSave = ReplaceImport("comdlg32.dll", "GetSaveFileNameA", (void *)SaveDialogCancelled);
+    void *realOpen = ReplaceImport("comdlg32.dll", "GetOpenFileNameA", (void *)OpenDialogFailed);
+    void *realSave = ReplaceImport("comdlg32.dll", "GetSaveFileNameA", (void *)SaveDialogFailed);
+    void *realError = ReplaceImport("comdlg32.dll", "CommDlgExtendedError", (void *)DialogError);
     ASSERT_NE(realOpen, (void *)NULL);
     ASSERT_NE(realSave, (void *)NULL);
+    ASSERT_NE(realError, (void *)NULL);
     const std::filesystem::path dir = MakeTempDir();
     WriteBytes(dir / "exists.txt", "x\n");
+    // A name the code page lacks names no file, even where its look-alike does.
+    CloseHandle(CreateFileW((dir / L"exists-\u0142.txt").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
+    WriteBytes(dir / "exists-l.txt", "x\n");
     const char filter[] = "Text Files (*.txt)\0*.txt\0All Files (*.*)\0*.*\0";
     const struct {
         int button, target, other;
-        const char *otherName, *dialog;
-        DWORD flags;
+        const wchar_t *otherName;
+        const char *dialog;
+        DWORD flags, error;
+        const char *told;
     } cases[] = {
-        {IDC_BROWSE_WINDOWS, IDC_WINDOWS_PATH, IDC_UNIX_PATH, "missing.txt", "Open", OFN_EXPLORER | OFN_HIDEREADONLY},
-        {IDC_BROWSE_UNIX, IDC_UNIX_PATH, IDC_WINDOWS_PATH, "exists.txt", "Save", OFN_EXPLORER | OFN_HIDEREADONLY},
+        {IDC_BROWSE_WINDOWS, IDC_WINDOWS_PATH, IDC_UNIX_PATH, L"missing.txt", "Open", OFN_EXPLORER | OFN_HIDEREADONLY,
+         0, NULL},
+        {IDC_BROWSE_UNIX, IDC_UNIX_PATH, IDC_WINDOWS_PATH, L"exists.txt", "Save", OFN_EXPLORER | OFN_HIDEREADONLY, 0,
+         NULL},
+        {IDC_BROWSE_UNIX, IDC_UNIX_PATH, IDC_WINDOWS_PATH, L"exists-\u0142.txt", "Open",
+         OFN_EXPLORER | OFN_HIDEREADONLY, 0, NULL},
+        {IDC_BROWSE_WINDOWS, IDC_WINDOWS_PATH, IDC_UNIX_PATH, L"exists.txt", "Save", OFN_EXPLORER | OFN_HIDEREADONLY,
+         FNERR_BUFFERTOOSMALL, kTooLongNotUsed},
     };
     for (const auto &c : cases) {
         SetDlgItemTextA(dialog_, c.target, "keep me");
-        SetDlgItemTextA(dialog_, c.other, Narrow(dir / c.otherName).c_str());
+        SetDlgItemTextW(dialog_, c.other, (dir / c.otherName).wstring().c_str());
         g_dialogShown = NULL;
+        g_dialogError = c.error;
         const unsigned long before = OpenHandleCount();
         ASSERT_GT(before, 0ul) << "cannot count this process's handles";
+        BeginMessageCapture();
         SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(c.button, BN_CLICKED), 0);
+        const std::vector<CapturedMessage> told = EndMessageCapture();
+        if (c.told != NULL)
+            ExpectOneWarning(told, c.told, dialog_);
+        else
+            EXPECT_TRUE(told.empty()) << told[0].text;
         EXPECT_EQ(OpenHandleCount(), before) << "a handle stayed open after the " << c.dialog << " dialog";
         ASSERT_NE(g_dialogShown, (const char *)NULL);
         EXPECT_STREQ(g_dialogShown, c.dialog);
@@ -143,10 +188,12 @@ TEST_F(MainDialog, BrowseAsksForExplorerDialogsOnTextFilesAndClosesWhatItOpened)
         EXPECT_EQ(g_dialogAsked.lpfnHook, (LPOFNHOOKPROC)NULL);
         char kept[16] = "";
         GetDlgItemTextA(dialog_, c.target, kept, sizeof kept);
-        EXPECT_STREQ(kept, "keep me") << "cancelling changed the field";
+        EXPECT_STREQ(kept, "keep me") << "a dialog that failed changed the field";
     }
+    g_dialogError = 0;
     ReplaceImport("comdlg32.dll", "GetOpenFileNameA", realOpen);
     ReplaceImport("comdlg32.dll", "GetSaveFileNameA", realSave);
+    ReplaceImport("comdlg32.dll", "CommDlgExtendedError", realError);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 }
@@ -171,8 +218,10 @@ TEST_F(MainDialog, APathCutAtTheLimitIsToldAtOnce)
 
 TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
 {
-    const char kCannotUse[] = "This file name has characters that Pelmora cannot use.";
     const std::wstring tooLong = L"C:\\" + std::wstring(300, L'n') + L".txt";
+    const std::wstring atTheLimit = L"C:\\" + std::wstring(252, L'n') + L".txt"; // 259 characters
+    const std::wstring onePast = L"C:\\" + std::wstring(253, L'n') + L".txt";
+    const std::string atTheLimitText = Narrow(atTheLimit);
     const struct {
         int at;       // the drop point is this control's centre
         bool caption; // or above the window's client area
@@ -185,7 +234,9 @@ TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
         {IDC_UNIX_PATH, false, {L"C:\\caf\u00E9.txt"}, IDC_UNIX_PATH, "C:\\caf\xE9.txt", NULL},
         {IDC_EXIT, false, {L"D:\\unix.txt"}, IDC_UNIX_PATH, "D:\\unix.txt", NULL},
         {IDC_BROWSE_WINDOWS, true, {L"C:\\top.txt"}, IDC_WINDOWS_PATH, "C:\\top.txt", NULL},
-        {IDC_UNIX_PATH, false, {tooLong}, IDC_UNIX_PATH, "keep", kTooLong},
+        {IDC_UNIX_PATH, false, {tooLong}, IDC_UNIX_PATH, "keep", kTooLongNotUsed},
+        {IDC_UNIX_PATH, false, {onePast}, IDC_UNIX_PATH, "keep", kTooLongNotUsed},
+        {IDC_WINDOWS_PATH, false, {atTheLimit}, IDC_WINDOWS_PATH, atTheLimitText.c_str(), NULL},
         // Best fit would make the division slash a '/', and so name another file.
         {IDC_WINDOWS_PATH, false, {L"C:\\a\u2215b.txt"}, IDC_WINDOWS_PATH, "keep", kCannotUse},
     };
@@ -216,16 +267,125 @@ TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
     }
 }
 
+// The names Convert hands to the probe, which opens the Windows file first.
+typedef HANDLE(WINAPI *CreateFileFunction)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+CreateFileFunction g_realCreateFile = NULL;
+std::vector<std::string> g_opened;
+HANDLE WINAPI CreateFileNoted(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE model)
+{
+    g_opened.push_back(name);
+    return g_realCreateFile(name, access, share, security, disposition, flags, model);
+}
+
+// Another ANSI code page than this process's, for the program's code alone.
+typedef int(WINAPI *WideToAnsiFunction)(UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, LPBOOL);
+WideToAnsiFunction g_realWideToAnsi = NULL;
+typedef UINT(WINAPI *GetAcpFunction)();
+GetAcpFunction g_realGetAcp = NULL;
+UINT g_codePage = CP_ACP;
+int WINAPI WideToAnsiIn(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR ansi, int size, LPCSTR fallback,
+                        LPBOOL usedDefault)
+{
+    // Windows fails UTF-8 given these (Wine 8 lets them through).
+    if (codePage == CP_ACP && g_codePage == CP_UTF8 && ((flags & ~WC_ERR_INVALID_CHARS) != 0 || usedDefault != NULL)) {
+        SetLastError(flags != 0 ? ERROR_INVALID_FLAGS : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return g_realWideToAnsi(codePage == CP_ACP ? g_codePage : codePage, flags, wide, length, ansi, size, fallback,
+                            usedDefault);
+}
+UINT WINAPI GetAcpOf()
+{
+    return g_codePage == CP_ACP ? g_realGetAcp() : g_codePage;
+}
+
+TEST_F(MainDialog, ConvertUsesTheNamesTheFieldsShowOrSaysWhyNot)
+{
+    // Each あ takes two bytes in code page 932.
+    const std::wstring kana(126, L'\u3042');
+    const std::string kanaBytes = [] {
+        std::string bytes;
+        for (int i = 0; i < 126; ++i)
+            bytes += "\x82\xA0";
+        return bytes;
+    }();
+    const struct {
+        UINT codePage;
+        std::wstring windowsText, unixText; // as typed or pasted
+        std::vector<std::string> opened;    // the names the probe got, if any
+        const char *told;
+    } cases[] = {
+        {CP_ACP, L"C:\\plain.txt", L" D:\\unix.txt", {"C:\\plain.txt", " D:\\unix.txt"}, kNeitherOrBoth},
+        // As Explorer's "Copy as path" puts it; a lone quote is no pair.
+        {CP_ACP, L"\"C:\\quoted.txt\"", L"\"", {"C:\\quoted.txt", "\""}, kNeitherOrBoth},
+        {CP_ACP, L"C:\\plain.txt", L"D:\\typed-\u0142.txt", {}, kCannotUse},
+        {65001, L"C:\\plain.txt", L"D:\\typed-\u0142.txt", {"C:\\plain.txt", "D:\\typed-\xC5\x82.txt"}, kNeitherOrBoth},
+        {932, L"C:\\" + kana + L".txt", L"", {"C:\\" + kanaBytes + ".txt", ""}, kNeitherOrBoth}, // 259 bytes
+        {932, L"C:\\" + kana + L"a.txt", L"", {}, kTooLongNotUsed},                             // 260
+    };
+    g_realCreateFile = (CreateFileFunction)ReplaceImport("kernel32.dll", "CreateFileA", (void *)CreateFileNoted);
+    g_realWideToAnsi = (WideToAnsiFunction)ReplaceImport("kernel32.dll", "WideCharToMultiByte", (void *)WideToAnsiIn);
+    g_realGetAcp = (GetAcpFunction)ReplaceImport("kernel32.dll", "GetACP", (void *)GetAcpOf);
+    ASSERT_NE(g_realCreateFile, (CreateFileFunction)NULL);
+    ASSERT_NE(g_realWideToAnsi, (WideToAnsiFunction)NULL);
+    ASSERT_NE(g_realGetAcp, (GetAcpFunction)NULL);
+    for (const auto &c : cases) {
+        SetDlgItemTextW(dialog_, IDC_WINDOWS_PATH, c.windowsText.c_str());
+        SetDlgItemTextW(dialog_, IDC_UNIX_PATH, c.unixText.c_str());
+        g_opened.clear();
+        g_codePage = c.codePage;
+        BeginMessageCapture();
+        SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_CONVERT, BN_CLICKED), 0);
+        const std::vector<CapturedMessage> told = EndMessageCapture();
+        g_codePage = CP_ACP;
+        EXPECT_EQ(g_opened, c.opened) << c.told;
+        ExpectOneWarning(told, c.told, dialog_);
+        WCHAR kept[300] = L"";
+        GetDlgItemTextW(dialog_, IDC_UNIX_PATH, kept, 300);
+        EXPECT_EQ(std::wstring(kept), c.unixText) << "the field changed";
+    }
+    ReplaceImport("kernel32.dll", "CreateFileA", (void *)g_realCreateFile);
+    ReplaceImport("kernel32.dll", "WideCharToMultiByte", (void *)g_realWideToAnsi);
+    ReplaceImport("kernel32.dll", "GetACP", (void *)g_realGetAcp);
+}
+
+// The conversion's read, which notes the pointer, and meanwhile the user
+// presses Enter and clicks Convert again, impatient.
 typedef BOOL(WINAPI *ReadFileFunction)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 ReadFileFunction g_realReadFile = NULL;
 HCURSOR g_cursorWhileReading = NULL;
+HWND g_pressedWhileReading = NULL;
+void PressConvertAgain(HWND dialog)
+{
+    PostMessageA(GetDlgItem(dialog, IDC_UNIX_PATH), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    HWND convert = GetDlgItem(dialog, IDC_CONVERT);
+    PostMessageA(convert, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    PostMessageA(convert, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+}
 BOOL WINAPI ReadFileNotingTheCursor(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
 {
     g_cursorWhileReading = GetCursor();
+    if (g_pressedWhileReading != NULL)
+        PressConvertAgain(g_pressedWhileReading);
+    g_pressedWhileReading = NULL;
     return g_realReadFile(file, buffer, size, read, overlapped);
 }
 
-TEST_F(MainDialog, ThePointerIsBusyWhileConvertWorksAndComesBackAfter)
+// Runs the dialog's queue as its modal loop would, and returns what it said.
+std::vector<CapturedMessage> RunQueue(HWND dialog)
+{
+    BeginMessageCapture();
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        if (!IsDialogMessageA(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    return EndMessageCapture();
+}
+
+TEST_F(MainDialog, ThePointerIsBusyWhileConvertWorksAndPressesMeanwhileAreDropped)
 {
     const std::filesystem::path dir = MakeTempDir();
     WriteBytes(dir / "unix.txt", "a\nb\n");
@@ -235,13 +395,115 @@ TEST_F(MainDialog, ThePointerIsBusyWhileConvertWorksAndComesBackAfter)
     SetCursor(before);
     g_realReadFile = (ReadFileFunction)ReplaceImport("kernel32.dll", "ReadFile", (void *)ReadFileNotingTheCursor);
     ASSERT_NE(g_realReadFile, (ReadFileFunction)NULL);
+    g_pressedWhileReading = dialog_;
     SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_CONVERT, BN_CLICKED), 0);
     ReplaceImport("kernel32.dll", "ReadFile", (void *)g_realReadFile);
     EXPECT_EQ(g_cursorWhileReading, LoadCursorA(NULL, IDC_WAIT));
     EXPECT_EQ(GetCursor(), before);
     EXPECT_EQ(ReadBytes(dir / "windows.txt"), "a\r\nb\r\n");
+    const std::vector<CapturedMessage> queued = RunQueue(dialog_);
+    EXPECT_TRUE(queued.empty()) << "a press made while busy ran Convert again: " << queued[0].text;
+    // The same presses once it is done each find both files there.
+    PressConvertAgain(dialog_);
+    const std::vector<CapturedMessage> after = RunQueue(dialog_);
+    ASSERT_EQ(after.size(), 2u);
+    ExpectOneWarning({after[1]}, kNeitherOrBoth, dialog_);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
+}
+
+// Active Accessibility's property service, as far as the dialog uses it:
+// what it was asked, and whether it was let go.
+struct AccessibleName {
+    HWND control;
+    DWORD object, child;
+    GUID property;
+    std::wstring words;
+};
+std::vector<AccessibleName> g_names;
+GUID g_classAsked, g_interfaceAsked;
+int g_namesHeld = 0;
+ULONG STDMETHODCALLTYPE NamesAddRef(void *)
+{
+    return ++g_namesHeld;
+}
+ULONG STDMETHODCALLTYPE NamesRelease(void *)
+{
+    return --g_namesHeld;
+}
+HRESULT STDMETHODCALLTYPE NamesSetHwndPropStr(void *, HWND control, DWORD object, DWORD child, GUID property,
+                                              LPCWSTR words)
+{
+    g_names.push_back({control, object, child, property, words});
+    return S_OK;
+}
+// IUnknown's three, then SetPropValue, SetPropServer, ClearProps,
+// SetHwndProp and SetHwndPropStr; the dialog calls nothing else.
+void *g_namesMethods[] = {NULL, (void *)NamesAddRef, (void *)NamesRelease, NULL, NULL, NULL, NULL,
+                          (void *)NamesSetHwndPropStr};
+void **g_namesObject = g_namesMethods;
+HRESULT WINAPI CoCreateNames(REFCLSID type, LPUNKNOWN, DWORD, REFIID asked, LPVOID *object)
+{
+    g_classAsked = type;
+    g_interfaceAsked = asked;
+    *object = &g_namesObject;
+    ++g_namesHeld;
+    return S_OK;
+}
+
+BOOL CALLBACK FindTooltipOf(HWND window, LPARAM found)
+{
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    HWND *tooltip = (HWND *)found;
+    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == *tooltip) {
+        *tooltip = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST_F(MainDialog, TheBrowseButtonsSayWhatTheyDoToTheMouseAndToScreenReaders)
+{
+    void *realCreate = ReplaceImport("ole32.dll", "CoCreateInstance", (void *)CoCreateNames);
+    ASSERT_NE(realCreate, (void *)NULL);
+    g_names.clear();
+    HWND dialog = CreateDialogParamA(templates_, MAKEINTRESOURCEA(IDD_MAIN), NULL, MainDialogProc, 0);
+    ReplaceImport("ole32.dll", "CoCreateInstance", realCreate);
+    const GUID kPropertyService = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+    const GUID kPropertyInterface = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+    const GUID kName = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+    EXPECT_TRUE(IsEqualGUID(g_classAsked, kPropertyService) && IsEqualGUID(g_interfaceAsked, kPropertyInterface));
+    EXPECT_EQ(g_namesHeld, 0) << "the property service was not released";
+    HWND tooltip = dialog;
+    EnumThreadWindows(GetCurrentThreadId(), FindTooltipOf, (LPARAM)&tooltip);
+    ASSERT_NE(tooltip, dialog) << "no tooltip owned by the dialog";
+    EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
+    const struct {
+        int button;
+        const wchar_t *words;
+    } cases[] = {{IDC_BROWSE_WINDOWS, L"Choose the Windows text file"}, {IDC_BROWSE_UNIX, L"Choose the Unix text file"}};
+    for (size_t i = 0; i < 2; ++i) {
+        HWND button = GetDlgItem(dialog, cases[i].button);
+        WCHAR text[80] = L"";
+        TOOLINFOW tool;
+        ZeroMemory(&tool, sizeof tool);
+        tool.cbSize = TTTOOLINFOW_V1_SIZE;
+        tool.hwnd = dialog;
+        tool.uId = (UINT_PTR)button;
+        tool.lpszText = text;
+        ASSERT_TRUE(SendMessageW(tooltip, TTM_GETTOOLINFOW, 0, (LPARAM)&tool)) << "no tooltip on " << cases[i].button;
+        EXPECT_EQ(tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS), (UINT)(TTF_IDISHWND | TTF_SUBCLASS));
+        SendMessageW(tooltip, TTM_GETTEXTW, 0, (LPARAM)&tool);
+        EXPECT_EQ(std::wstring(text), cases[i].words);
+        ASSERT_EQ(g_names.size(), 2u);
+        EXPECT_EQ(g_names[i].control, button);
+        EXPECT_EQ(g_names[i].object, (DWORD)OBJID_CLIENT);
+        EXPECT_EQ(g_names[i].child, (DWORD)CHILDID_SELF);
+        EXPECT_TRUE(IsEqualGUID(g_names[i].property, kName));
+        EXPECT_EQ(g_names[i].words, cases[i].words);
+    }
+    DestroyWindow(dialog);
 }
 
 TEST_F(MainDialog, AboutBoxThatCannotBeCreatedIsReported)
