@@ -121,6 +121,8 @@ case "${1:-}" in
     scripts/check-script-line-ends.sh
     say "Reproducibility: Pelmora.exe and the release built again from a copy in another folder"
     scripts/check-reproducible.sh build/windows/Pelmora.exe
+    say "A signed release, with throwaway keys: Authenticode with time stamps, the sums' signature, a key in a token"
+    scripts/check-signed-release.sh build/windows/Pelmora.exe
     say "The same Pelmora.exe from a build folder that a failed configure left behind"
     scripts/check-half-made-build.sh build/windows/Pelmora.exe
     ;;

@@ -3,10 +3,13 @@
 # checkout in another folder, and compares Pelmora.exe, the zip and
 # SHA256SUMS with those of this tree. The same commit with the same
 # compilers must give the same bytes wherever it is built, so that anyone
-# can check a released executable by building its commit.
+# can check a released executable by building its commit: the executable is
+# compared as a rebuilder compares a release (scripts/compare-release-exe.sh).
 #   scripts/check-reproducible.sh build/windows/Pelmora.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Both releases unsigned, whatever the publisher's shell names to sign with.
+unset "${!PELMORA_SIGN_@}"
 exe=${1:?usage: $0 PATH/TO/Pelmora.exe}
 again=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-again-XXXXXX")
 trap 'rm -rf "$again"' EXIT
@@ -25,7 +28,9 @@ for file in "$exe" "$again/first/"*; do
   [ "$file" = "$exe" ] && other="$second/build/windows/Pelmora.exe"
   printf '%s  %s\n' "$(sha256sum <"$file" | cut -d' ' -f1)" "$(basename "$file") here"
   printf '%s  %s\n' "$(sha256sum <"$other" | cut -d' ' -f1)" "$(basename "$file") built in $second"
-  if ! cmp -s "$file" "$other"; then
+  if [ "$file" = "$exe" ]; then
+    scripts/compare-release-exe.sh "$other" "$file" || status=1
+  elif ! cmp -s "$file" "$other"; then
     cmp -l "$file" "$other" | head -20 >&2 || true
     echo "$(basename "$file") is not reproducible: the two builds differ" >&2
     status=1

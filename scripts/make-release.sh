@@ -3,9 +3,14 @@
 #   Pelmora-<version>-win32.zip  Pelmora.exe, README.txt (docs/README.txt in
 #                                CR LF, for Notepad) and BUILDINFO.txt
 #   SHA256SUMS                   the zip and Pelmora.exe, for sha256sum -c
+#   SHA256SUMS.asc               its OpenPGP signature, with PELMORA_SIGN_GPG_KEY
 # The same commit built with the same packages gives the same bytes: every
 # time stamp is the commit's own, the order is fixed, and zip stores no
-# extra fields, no owner and fixed permissions.
+# extra fields, no owner and fixed permissions. With the publisher's
+# certificate (PELMORA_SIGN_PKCS11_MODULE, PELMORA_SIGN_CERT and
+# PELMORA_SIGN_KEY for a key in a token; or PELMORA_SIGN_PKCS12), Pelmora.exe
+# is signed first (README.md, "Signing a release"); only the signature then
+# differs from a rebuild, which scripts/compare-release-exe.sh allows for.
 #   scripts/make-release.sh BUILD_DIR OUT_DIR    (./build.sh release calls it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,13 +31,55 @@ awk '/^\| Message \| When \|$/ {table = 1; next} !/^\|/ {table = 0} table && !/^
     { echo "docs/README.txt does not explain the README's message: $message" >&2; exit 1; }
 done
 
+# What the publisher named to sign with. The key stays where the publisher
+# keeps it, and a password is read from a file, never from the command line.
+sign=()
+certificate=""
+if [ -n "${PELMORA_SIGN_PKCS11_MODULE:-}" ]; then
+  certificate=${PELMORA_SIGN_CERT:?PELMORA_SIGN_PKCS11_MODULE needs PELMORA_SIGN_CERT, the certificate file}
+  sign=(-pkcs11module "$PELMORA_SIGN_PKCS11_MODULE" -certs "$certificate"
+        -key "${PELMORA_SIGN_KEY:?PELMORA_SIGN_PKCS11_MODULE needs PELMORA_SIGN_KEY, the PKCS#11 URI of the key}")
+elif [ -n "${PELMORA_SIGN_PKCS12:-}" ]; then
+  sign=(-pkcs12 "$PELMORA_SIGN_PKCS12")
+fi
+password=()
+[ -n "${PELMORA_SIGN_PASSWORD_FILE:-}" ] && password=(-readpass "$PELMORA_SIGN_PASSWORD_FILE")
+stamp=()
+[ -n "${PELMORA_SIGN_TIMESTAMP_URL:-}" ] && stamp=(-ts "$PELMORA_SIGN_TIMESTAMP_URL")
+
 commit=$(git rev-parse HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] || commit="$commit, with changes not committed"
 epoch=$(git log -1 --format=%ct)
 . /etc/os-release
 stage=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-release-XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-cp "$build/Pelmora.exe" "$stage/Pelmora.exe"
+zip_name="Pelmora-$version-win32.zip"
+# Nothing of an earlier release stays to be taken for this one's, should
+# this one fail; what it makes is moved in only once all of it is made.
+mkdir -p "$out"
+rm -f "$out/$zip_name" "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
+signer="none: Pelmora.exe is not signed"
+if [ ${#sign[@]} -gt 0 ]; then
+  if [ -z "$certificate" ]; then
+    certificate="$stage/certificate.pem"
+    pass=(-passin "file:${PELMORA_SIGN_PASSWORD_FILE:-/dev/null}")
+    openssl pkcs12 -in "$PELMORA_SIGN_PKCS12" -nokeys -clcerts "${pass[@]}" -out "$certificate" 2>/dev/null ||
+      openssl pkcs12 -legacy -in "$PELMORA_SIGN_PKCS12" -nokeys -clcerts "${pass[@]}" -out "$certificate"
+  fi
+  signer="$(openssl x509 -in "$certificate" -noout -subject -nameopt RFC2253 | sed 's/^subject=//'),"
+  signer+=" certificate SHA-256 $(openssl x509 -in "$certificate" -noout -fingerprint -sha256 | sed 's/.*=//')"
+  # SHA-1 first, for XP SP3 and Vista, which check only that; then a nested
+  # SHA-256 signature, which Windows 7 with its updates and later use.
+  osslsigncode sign "${sign[@]}" "${password[@]}" -h sha1 -n Pelmora "${stamp[@]}" \
+    -in "$build/Pelmora.exe" -out "$stage/Pelmora-sha1.exe" >/dev/null
+  osslsigncode sign "${sign[@]}" "${password[@]}" -nest -h sha256 -n Pelmora "${stamp[@]}" \
+    -in "$stage/Pelmora-sha1.exe" -out "$stage/Pelmora.exe" >/dev/null
+  rm -f "$stage/Pelmora-sha1.exe" "$stage/certificate.pem"
+  [ ${#stamp[@]} -gt 0 ] ||
+    echo "No PELMORA_SIGN_TIMESTAMP_URL: the signature stops verifying when the certificate expires."
+else
+  cp "$build/Pelmora.exe" "$stage/Pelmora.exe"
+fi
 sed 's/$/\r/' docs/README.txt >"$stage/README.txt"
 {
   echo "Pelmora $version for 32-bit Windows: what built this Pelmora.exe"
@@ -40,22 +87,29 @@ sed 's/$/\r/' docs/README.txt >"$stage/README.txt"
   echo "Commit:  $commit"
   echo "Preset:  windows (cmake --preset windows; cmake --build --preset windows --target Pelmora)"
   echo "Debian:  $PRETTY_NAME, point release $(cat /etc/debian_version)"
+  echo "Signed:  $signer"
   echo
   echo "Packages that shape the bytes (dpkg-query -W): the MinGW-w64 compilers and"
   echo "runtime, binutils for MinGW-w64, CMake and Ninja."
   dpkg-query -W -f '${db:Status-Abbrev}|${binary:Package} ${Version}\n' 'g++-mingw-w64-i686*' 'gcc-mingw-w64-*' \
     'mingw-w64-*' 'binutils-mingw-w64-i686' cmake cmake-data ninja-build 2>/dev/null | sed -n 's/^ii *|/  /p' | sort
   echo
-  echo "With these versions installed, ./build.sh release at that commit writes the"
-  echo "same bytes into dist/."
+  echo "With these versions installed, ./build.sh release at that commit builds the"
+  echo "same Pelmora.exe: byte for byte when it is not signed, and but for the"
+  echo "signature (scripts/compare-release-exe.sh) when it is."
 } | sed 's/$/\r/' >"$stage/BUILDINFO.txt"
 chmod 0644 "$stage"/*
 touch -d "@$epoch" "$stage"/*
-zip_name="Pelmora-$version-win32.zip"
 (cd "$stage" && TZ=UTC zip -X -q "$zip_name" Pelmora.exe README.txt BUILDINFO.txt && touch -d "@$epoch" "$zip_name")
-mkdir -p "$out"
-rm -f "$out/$zip_name" "$out/SHA256SUMS"
-(cd "$stage" && sha256sum "$zip_name" Pelmora.exe) >"$out/SHA256SUMS"
-mv "$stage/$zip_name" "$out/$zip_name"
-echo "$out/$zip_name, and $out/SHA256SUMS:"
+(cd "$stage" && sha256sum "$zip_name" Pelmora.exe) >"$stage/SHA256SUMS"
+made=("$stage/$zip_name" "$stage/SHA256SUMS")
+if [ -n "${PELMORA_SIGN_GPG_KEY:-}" ]; then
+  gpg --batch --local-user "$PELMORA_SIGN_GPG_KEY" --armor --detach-sign --output "$stage/SHA256SUMS.asc" \
+    "$stage/SHA256SUMS"
+  made+=("$stage/SHA256SUMS.asc")
+fi
+mv "${made[@]}" "$out/"
+[ ${#sign[@]} -gt 0 ] || [ -n "${PELMORA_SIGN_GPG_KEY:-}" ] ||
+  echo "This release is unsigned: see README.md, \"Signing a release\", for the certificate and key to sign it with."
+echo "$out/$zip_name, and $out/SHA256SUMS${PELMORA_SIGN_GPG_KEY:+ with SHA256SUMS.asc}:"
 cat "$out/SHA256SUMS"

@@ -17,8 +17,14 @@ PELMORA_TEST_PACKAGES=(
   clang libclang-rt-dev       # sanitizers and libFuzzer, for the release's own clang
   clang-tools lld llvm        # clang-cl, lld-link and llvm-rc for the MSVC-mode build
   libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
+  # A signed release with throwaway keys: unzip to look inside it, socat to
+  # serve time stamps on the loopback, SoftHSM2 and OpenSSL's PKCS#11 engine
+  # for a key in a token
+  unzip socat softhsm2 libengine-pkcs11-openssl
 )
-PELMORA_RELEASE_PACKAGES=(zip)
+# zip packs it; osslsigncode, gnupg and openssl sign it where the publisher
+# names a certificate or key
+PELMORA_RELEASE_PACKAGES=(zip osslsigncode gnupg openssl)
 PELMORA_SCREENSHOT_PACKAGES=(imagemagick)
 
 pelmora_missing_packages() {
