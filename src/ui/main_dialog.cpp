@@ -29,7 +29,8 @@ static const UINT kWmPathWasCut = WM_APP;
 static void DescribeBrowseButtons(HWND dialog)
 {
     // PROPID_ACC_NAME, which some SDKs' oleacc.h leaves out (Wine's).
-    static const MSAAPROPID kAccessibleName = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+    static const MSAAPROPID kAccessibleName = {0x608d3df8, 0x8128, 0x4aa7,
+                                               {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
     static const struct {
         int button;
         const WCHAR *words;
@@ -109,7 +110,7 @@ static PathFate MakeAnsiPath(const WCHAR *name, int length, char *path)
 }
 
 // Says why a name that was given whole (dropped, chosen in a file dialog, or
-// read at Convert) is not used; nothing of it is. Whether it fits.
+// read at Convert) is not used; nothing of it is. Returns whether it fits.
 static int TellWhyNotUsed(HWND dialog, PathFate fate)
 {
     if (fate == kPathTooLong)
