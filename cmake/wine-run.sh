@@ -1,20 +1,53 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the build's own prefix. The prefix is
-# made once, under a lock, because parallel first starts of Wine race.
+# Runs a Windows program under Wine, in a prefix of the build's own that
+# matches the program: a 64-bit program (PE machine x64) with Wine's 64-bit
+# loader in a 64-bit prefix, any other with the 32-bit loader in a 32-bit
+# prefix. The loaders are called by their own paths: Debian's wine, wineboot
+# and winepath scripts take the 32-bit loader whenever it is installed, even
+# where the kernel cannot run it. The prefix is made once, under a lock,
+# because parallel first starts of Wine race.
 # With --tests first, the prefix gets a virtual desktop: without a window
 # manager Wine waits up to two seconds for every window it hides, and every
 # message box a test closes would pay it.
+# A kernel that runs no 32-bit code (ia32_emulation off) refuses the 32-bit
+# loader with "Exec format error"; then this says so on one line that begins
+# "wine-run.sh: this kernel runs no 32-bit code", and exits with 126.
 set -euo pipefail
 desktop=0
 if [ "${1:-}" = "--tests" ]; then
   desktop=1
   shift
 fi
-: "${WINEPREFIX:=${PELMORA_WINEPREFIX:-${TMPDIR:-/tmp}/pelmora-wine-$(id -u)-$desktop}}"
+program=${1:?usage: $0 [--tests] PROGRAM.exe [ARGUMENTS...]}
+header=$(od -An -tu4 -j60 -N4 "$program" 2>/dev/null | tr -d ' ' || true)
+machine=$(od -An -tx2 -j$((${header:-0} + 4)) -N2 "$program" 2>/dev/null | tr -d ' ' || true)
+if [ "$machine" = 8664 ]; then
+  loader=/usr/lib/wine/wine64
+  export WINEARCH=win64 WINELOADER=$loader
+  default_prefix="${TMPDIR:-/tmp}/pelmora-wine64-$(id -u)-$desktop"
+  registry_view=(/reg:64)
+else
+  loader=${PELMORA_WINE32_LOADER:-/usr/lib/wine/wine}
+  export WINEARCH=win32
+  default_prefix="${PELMORA_WINEPREFIX:-${TMPDIR:-/tmp}/pelmora-wine-$(id -u)-$desktop}"
+  registry_view=()
+  if ! refused=$("$loader" --version 2>&1 >/dev/null); then
+    case "$refused" in
+      *"Exec format error"*)
+        echo "wine-run.sh: this kernel runs no 32-bit code, so $program cannot run: $refused" >&2
+        exit 126
+        ;;
+    esac
+  fi
+fi
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver32
+# As Debian's wineserver script calls it.
+wineserver() { "$server" -p0 "$@"; }
+: "${WINEPREFIX:=$default_prefix}"
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-export WINEARCH=win32
 ready="$WINEPREFIX/.pelmora-prefix-v3"
 if [ ! -f "$ready" ]; then
   # Made here: Wine refuses to make a prefix itself in a folder the user does
@@ -23,7 +56,7 @@ if [ ! -f "$ready" ]; then
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$ready" ]; then
-    wineboot --init >"$WINEPREFIX.log" 2>&1 || true
+    "$loader" wineboot.exe --init >"$WINEPREFIX.log" 2>&1 || true
     if [ ! -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
       tail -20 "$WINEPREFIX.log" >&2
       echo "wine-run.sh: Wine could not set up the prefix $WINEPREFIX" >&2
@@ -36,18 +69,19 @@ if [ ! -f "$ready" ]; then
     for font in /usr/share/wine/fonts/*; do
       [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
     done
+    reg() { "$loader" reg.exe add "$@" /f "${registry_view[@]}" >/dev/null 2>&1; }
     # A crash prints its backtrace and ends the process instead of waiting
     # for someone to close Wine's crash dialog.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
     if [ "$desktop" = 1 ]; then
-      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+      reg 'HKCU\Software\Wine\Explorer' /v Desktop /d Default
+      reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768
       # X: is a network drive, for the tests of destinations that write
-      # behind; Wine reads its type from here when its server starts. The
-      # prefix is 32-bit, so there is one registry view.
+      # behind; Wine's server reads its type from here when it starts, in
+      # the registry's 64-bit view where a 64-bit prefix has two.
       mkdir -p "$WINEPREFIX/network-drive"
       ln -sfn ../network-drive "$WINEPREFIX/dosdevices/x:"
-      wine reg add 'HKLM\Software\Wine\Drives' /v x: /d network /f >/dev/null 2>&1
+      reg 'HKLM\Software\Wine\Drives' /v x: /d network
     fi
     wineserver -w
     touch "$ready"
@@ -63,7 +97,7 @@ if [ -n "${PELMORA_FILE_SIZE_LIMIT_KB:-}" ]; then
   ulimit -f "$PELMORA_FILE_SIZE_LIMIT_KB"
 fi
 if [ "$desktop" = 0 ]; then
-  exec wine "$@"
+  exec "$loader" "$@"
 fi
 # Wine's own services, which the first program of a fresh server starts, keep
 # that program's standard error open for as long as the server runs. Were it
@@ -71,7 +105,7 @@ fi
 # and might time the test out. So the program writes to a file, which is
 # followed here until the program ends.
 log=$(mktemp "${TMPDIR:-/tmp}/pelmora-wine-output-XXXXXX")
-wine "$@" >"$log" 2>&1 </dev/null &
+"$loader" "$@" >"$log" 2>&1 </dev/null &
 program=$!
 trap 'kill "$program" 2>/dev/null || true; rm -f "$log"' EXIT
 tail -c +1 -s 0.1 --pid="$program" -f "$log" &

@@ -235,6 +235,8 @@ TEST_F(Conversion, SourcesOfFourGibibytesOrMoreAreTooLarge)
 
 #ifdef _WIN32
 
+#ifndef _WIN64
+// A 32-bit process alone: a 64-bit one can hold the file, and converts it.
 TEST_F(Conversion, SourceTooBigForA32BitProcessIsOutOfMemory)
 {
     // Just under 4 GiB passes the size check, but this process cannot hold it.
@@ -242,6 +244,7 @@ TEST_F(Conversion, SourceTooBigForA32BitProcessIsOutOfMemory)
     ExpectOneWarning(Convert(Name("big.txt"), Name("out.txt")), kNoMemory);
     EXPECT_FALSE(fs::exists(Path("out.txt")));
 }
+#endif
 
 #else
 

@@ -236,6 +236,11 @@ TEST_F(Resources, IconGroupHoldsSixteenAndThirtyTwoPixelImages)
     EXPECT_EQ(sizes, (std::vector<int>{16, 32}));
 }
 
+// Pelmora.exe is built for the same processor as this test: a 64-bit
+// program whose manifest asks for the x86 common controls does not start.
+const bool k64Bit = sizeof(void *) == 8;
+const char *const kManifestArchitecture = k64Bit ? "amd64" : "X86";
+
 TEST_F(Resources, ManifestAsksForCommonControlsSix)
 {
     const std::string manifest = Load(RT_MANIFEST, 1);
@@ -246,16 +251,16 @@ TEST_F(Resources, ManifestAsksForCommonControlsSix)
             ASSERT_TRUE(i > 0 && manifest[i - 1] == '\r') << "bare LF at " << i;
         }
     }
-    const char *inOrder[] = {
+    const std::string architecture = std::string("processorArchitecture=\"") + kManifestArchitecture + "\"";
+    const std::string inOrder[] = {
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>",
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",
-        "<assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"X86\" name=\"Quillfen.Pelmora.Pelmora\" "
-        "type=\"win32\"/>",
+        "<assemblyIdentity version=\"1.0.0.0\" " + architecture + " name=\"Quillfen.Pelmora.Pelmora\" type=\"win32\"/>",
         "<description>Pelmora</description>",
         "<dependency>",
         "<dependentAssembly>",
-        "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
-        "processorArchitecture=\"X86\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>",
+        "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" " +
+            architecture + " publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>",
         "</dependentAssembly>",
         "</dependency>",
         // Without an execution level, Windows would quietly redirect a copy
@@ -270,10 +275,10 @@ TEST_F(Resources, ManifestAsksForCommonControlsSix)
         "</assembly>",
     };
     size_t at = 0;
-    for (const char *part : inOrder) {
+    for (const std::string &part : inOrder) {
         const size_t found = manifest.find(part, at);
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << part;
-        at = found + std::strlen(part);
+        at = found + part.size();
     }
     EXPECT_EQ(manifest.find(R"(<?xml)"), 0u);
 }
@@ -362,18 +367,21 @@ TEST_F(Resources, VersionBlock)
     EXPECT_EQ(variables.children[0].value, std::string("\x09\x04\xE4\x04", 4));
 }
 
-TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
+// A 32-bit or a 64-bit image, as this test is (an x86 image's header would
+// be read as the other kind's here and fail on its machine and magic).
+TEST_F(Resources, ExecutableIsAStaticGuiProgramForItsProcessor)
 {
     std::ifstream file(PelmoraPath(), std::ios::binary);
     const std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(image.size(), sizeof(IMAGE_DOS_HEADER));
     IMAGE_DOS_HEADER dos;
     std::memcpy(&dos, image.data(), sizeof dos);
-    IMAGE_NT_HEADERS32 nt;
+    ASSERT_GT(image.size(), dos.e_lfanew + sizeof(IMAGE_NT_HEADERS));
+    IMAGE_NT_HEADERS nt;
     std::memcpy(&nt, image.data() + dos.e_lfanew, sizeof nt);
     EXPECT_EQ(nt.Signature, (DWORD)IMAGE_NT_SIGNATURE);
-    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(nt.FileHeader.Machine, k64Bit ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(nt.OptionalHeader.Magic, k64Bit ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
     EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
 
@@ -381,7 +389,7 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
     HMODULE loaded = LoadLibraryExA(PelmoraPath().c_str(), NULL, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(loaded, (HMODULE)NULL);
     const BYTE *mapped = (const BYTE *)loaded;
-    const IMAGE_NT_HEADERS32 *headers = (const IMAGE_NT_HEADERS32 *)(mapped + ((const IMAGE_DOS_HEADER *)mapped)->e_lfanew);
+    const IMAGE_NT_HEADERS *headers = (const IMAGE_NT_HEADERS *)(mapped + ((const IMAGE_DOS_HEADER *)mapped)->e_lfanew);
     const IMAGE_DATA_DIRECTORY &imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int count = 0;
     bool initsCommonControls = false;
@@ -400,10 +408,9 @@ TEST_F(Resources, ExecutableIsA32BitStaticGuiProgram)
         // dialog cannot be created unless the program imports this.
         // Unbound, so either table still names the functions.
         const DWORD names = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
-        for (const IMAGE_THUNK_DATA32 *t = (const IMAGE_THUNK_DATA32 *)(mapped + names); t->u1.AddressOfData != 0;
-             ++t) {
-            if (IMAGE_SNAP_BY_ORDINAL32(t->u1.Ordinal))
-                initsCommonControls |= IMAGE_ORDINAL32(t->u1.Ordinal) == 17;
+        for (const IMAGE_THUNK_DATA *t = (const IMAGE_THUNK_DATA *)(mapped + names); t->u1.AddressOfData != 0; ++t) {
+            if (IMAGE_SNAP_BY_ORDINAL(t->u1.Ordinal))
+                initsCommonControls |= IMAGE_ORDINAL(t->u1.Ordinal) == 17;
             else
                 initsCommonControls |=
                     std::strcmp((const char *)((const IMAGE_IMPORT_BY_NAME *)(mapped + t->u1.AddressOfData))->Name,

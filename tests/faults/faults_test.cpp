@@ -55,6 +55,23 @@ FARPROC WINAPI GetProcAddressRefusingTheMark(HMODULE, LPCSTR)
     return (FARPROC)(void (*)(void))FileInformationRefused;
 }
 
+// A heap that refuses blocks of a gibibyte or more, as a full address space
+// would; a 64-bit process holds the big file below. MinGW's C runtime
+// allocates inside msvcrt.dll, a static one (/MT) through kernel32's heap.
+const size_t kRefusedBlock = (size_t)1 << 30;
+void *(__cdecl *g_realMalloc)(size_t);
+LPVOID(WINAPI *g_realHeapAlloc)(HANDLE, DWORD, SIZE_T);
+
+void *__cdecl MallocRefusingLargeBlocks(size_t size)
+{
+    return size >= kRefusedBlock ? NULL : g_realMalloc(size);
+}
+
+LPVOID WINAPI HeapAllocRefusingLargeBlocks(HANDLE heap, DWORD flags, SIZE_T size)
+{
+    return size >= kRefusedBlock ? NULL : g_realHeapAlloc(heap, flags, size);
+}
+
 // Another process that holds a file open, until the test ends it or itself
 // ends: "exclusive" shares nothing, as an editor or a backup tool might;
 // "writing" writes and lets others read, as a program writing its log does;
@@ -258,21 +275,28 @@ TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
     WriteBytes(Name("source.txt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
     MakeSparseFile(dir_ / "huge.txt", 0x100000000ull + 10);
     MakeSparseFile(dir_ / "big.txt", 0xFFFFFFFEull);
+    g_realMalloc = (void *(__cdecl *)(size_t))(void (*)(void))GetProcAddress(GetModuleHandleA("msvcrt.dll"), "malloc");
+    g_realHeapAlloc = (LPVOID(WINAPI *)(HANDLE, DWORD, SIZE_T))(void (*)(void))GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "HeapAlloc");
     const struct {
         const char *windowsName, *unixName;
         void *readFile, *writeFile, *getProcAddress;
         const char *text;
+        bool heapRefusesLargeBlocks;
     } cases[] = {
-        {"source.txt", "out.txt", NULL, NULL, NULL, ""},
-        {"out.txt", "source.txt", NULL, NULL, NULL, ""},
-        {"none.txt", "out.txt", NULL, NULL, NULL, kNeitherOrBoth},
-        {"source.txt", "source.txt", NULL, NULL, NULL, kNeitherOrBoth},
-        {"source.txt", "out.txt", (void *)ReadFileFails, NULL, NULL, kCannotRead},
-        {"huge.txt", "out.txt", NULL, NULL, NULL, kTooLarge},
-        {"big.txt", "out.txt", NULL, NULL, NULL, kNoMemory},
-        {"source.txt", "no-folder\\out.txt", NULL, NULL, NULL, kCannotCreate},
-        {"source.txt", "out.txt", NULL, (void *)WriteFileFails, NULL, kCannotWrite},
-        {"source.txt", "out.txt", NULL, NULL, (void *)GetProcAddressRefusingTheMark, kCopyRemains},
+        {"source.txt", "out.txt", NULL, NULL, NULL, "", false},
+        {"out.txt", "source.txt", NULL, NULL, NULL, "", false},
+        {"none.txt", "out.txt", NULL, NULL, NULL, kNeitherOrBoth, false},
+        {"source.txt", "source.txt", NULL, NULL, NULL, kNeitherOrBoth, false},
+        {"source.txt", "out.txt", (void *)ReadFileFails, NULL, NULL, kCannotRead, false},
+        {"huge.txt", "out.txt", NULL, NULL, NULL, kTooLarge, false},
+#ifndef _WIN64
+        {"big.txt", "out.txt", NULL, NULL, NULL, kNoMemory, false}, // more than a 32-bit process can hold
+#endif
+        {"big.txt", "out.txt", NULL, NULL, NULL, kNoMemory, true},
+        {"source.txt", "no-folder\\out.txt", NULL, NULL, NULL, kCannotCreate, false},
+        {"source.txt", "out.txt", NULL, (void *)WriteFileFails, NULL, kCannotWrite, false},
+        {"source.txt", "out.txt", NULL, NULL, (void *)GetProcAddressRefusingTheMark, kCopyRemains, false},
     };
     // The first round lets the system set up what it keeps for later calls
     // (a message box's resources, say); the second is counted.
@@ -280,18 +304,25 @@ TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
         for (const auto &c : cases) {
             const unsigned long before = OpenHandleCount();
             ASSERT_GT(before, 0ul) << "cannot count this process's handles";
+            void *heap = c.heapRefusesLargeBlocks ? (void *)HeapAllocRefusingLargeBlocks : NULL;
             struct {
-                const char *name;
+                const char *dll, *name;
                 void *replacement, *real;
-            } patches[] = {{"ReadFile", c.readFile, NULL}, {"WriteFile", c.writeFile, NULL},
-                           {"GetProcAddress", c.getProcAddress, NULL}};
+            } patches[] = {{"kernel32.dll", "ReadFile", c.readFile, NULL},
+                           {"kernel32.dll", "WriteFile", c.writeFile, NULL},
+                           {"kernel32.dll", "GetProcAddress", c.getProcAddress, NULL},
+                           {"msvcrt.dll", "malloc", c.heapRefusesLargeBlocks ? (void *)MallocRefusingLargeBlocks : NULL, NULL},
+                           {"kernel32.dll", "HeapAlloc", heap, NULL}};
             for (auto &patch : patches)
                 if (patch.replacement != NULL)
-                    patch.real = ReplaceImport("kernel32.dll", patch.name, patch.replacement);
+                    patch.real = ReplaceImport(patch.dll, patch.name, patch.replacement);
+            if (c.heapRefusesLargeBlocks) {
+                ASSERT_TRUE(patches[3].real != NULL || patches[4].real != NULL) << "neither malloc nor HeapAlloc is imported";
+            }
             const auto messages = Convert(Name(c.windowsName), Name(c.unixName));
             for (const auto &patch : patches)
                 if (patch.replacement != NULL)
-                    ReplaceImport("kernel32.dll", patch.name, patch.real);
+                    ReplaceImport(patch.dll, patch.name, patch.real);
             if (c.text[0] == '\0') {
                 EXPECT_TRUE(messages.empty()) << messages[0].text;
             } else {

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -43,24 +44,25 @@ bool StartTiedProcess(const std::string &program, const std::string &arguments, 
 
 void *ReplaceImport(const char *dll, const char *function, void *replacement)
 {
+    // The headers and thunks of this build's own width: PE32 or PE32+.
     BYTE *base = (BYTE *)GetModuleHandleA(NULL);
-    const IMAGE_NT_HEADERS32 *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    const IMAGE_NT_HEADERS *nt = (const IMAGE_NT_HEADERS *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (const IMAGE_IMPORT_DESCRIPTOR *d = (const IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
          d->Name != 0; ++d) {
         if (lstrcmpiA((const char *)(base + d->Name), dll) != 0)
             continue;
-        const IMAGE_THUNK_DATA32 *name = (const IMAGE_THUNK_DATA32 *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA32 *slot = (IMAGE_THUNK_DATA32 *)(base + d->FirstThunk);
+        const IMAGE_THUNK_DATA *name = (const IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *slot = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
         for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL32(name->u1.Ordinal) ||
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
                 std::strcmp((const char *)((const IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name,
                             function) != 0)
                 continue;
             DWORD protection = 0;
             VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
             void *previous = (void *)(uintptr_t)slot->u1.Function;
-            slot->u1.Function = (DWORD)(uintptr_t)replacement;
+            slot->u1.Function = (ULONG_PTR)replacement;
             VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
             return previous;
         }
@@ -74,7 +76,8 @@ unsigned long OpenHandleCount()
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0)
         return count;
     // Wine answers 0 there, but lists every process's handles in the
-    // system's handle table.
+    // system's handle table. The entries hold a pointer, so in 64 bits they
+    // start 8 bytes in, after the count and its padding.
     struct Entry {
         ULONG processId;
         UCHAR type, flags;
@@ -82,7 +85,11 @@ unsigned long OpenHandleCount()
         PVOID object;
         ACCESS_MASK access;
     };
-    std::vector<ULONG> table(1 << 16);
+    struct Table {
+        ULONG count;
+        Entry entries[1];
+    };
+    std::vector<Table> table(1 << 12);
     ULONG length = 0;
     NTSTATUS status;
     while ((status = NtQuerySystemInformation((SYSTEM_INFORMATION_CLASS)16, table.data(),
@@ -91,9 +98,9 @@ unsigned long OpenHandleCount()
         table.resize(table.size() * 2);
     if (status != 0)
         return 0;
-    const Entry *entries = (const Entry *)(table.data() + 1);
+    const Entry *entries = (const Entry *)((const BYTE *)table.data() + offsetof(Table, entries));
     unsigned long mine = 0;
-    for (ULONG i = 0; i < table[0]; ++i)
+    for (ULONG i = 0; i < table[0].count; ++i)
         mine += entries[i].processId == GetCurrentProcessId();
     return mine;
 }

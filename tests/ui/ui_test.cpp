@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -158,7 +159,9 @@ TEST_F(MainDialog, BrowseAsksForExplorerDialogsOnTextFilesAndClosesWhatItOpened)
         EXPECT_EQ(OpenHandleCount(), before) << "a handle stayed open after the " << c.dialog << " dialog";
         ASSERT_NE(g_dialogShown, (const char *)NULL);
         EXPECT_STREQ(g_dialogShown, c.dialog);
-        EXPECT_EQ(g_dialogAsked.lStructSize, 76u);
+        // The original record, which ends with lpTemplateName: 76 bytes in
+        // 32 bits, 136 in 64.
+        EXPECT_EQ(g_dialogAsked.lStructSize, offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR));
         EXPECT_EQ(g_dialogAsked.hwndOwner, dialog_);
         EXPECT_EQ(g_dialogAsked.Flags, (DWORD)(OFN_EXPLORER | OFN_HIDEREADONLY)) << std::hex << g_dialogAsked.Flags;
         EXPECT_EQ(std::memcmp(g_dialogAsked.lpstrFilter, filter, sizeof filter), 0);

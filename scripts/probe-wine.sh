@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Whether this machine runs a Windows build's programs under Wine: starts a
+# tiny program of that build once, in the tests' prefix. Exits with
+#   0  it ran;
+#   3  the kernel refused Wine's 32-bit loader ("Exec format error", as a
+#      kernel with ia32_emulation off does), said in one line;
+#   1  any other failure (Wine missing, a broken prefix, the program
+#      failing), with what Wine said: that is no reason to skip the suite.
+#   scripts/probe-wine.sh build/windows/tests/pelmora_wine_probe.exe
+set -uo pipefail
+cd "$(dirname "$0")/.."
+probe=${1:?usage: $0 PATH/TO/pelmora_wine_probe.exe}
+output=$(cmake/wine-run.sh --tests "$probe" 2>&1)
+status=$?
+[ "$status" = 0 ] && exit 0
+refusal=$(printf '%s\n' "$output" | grep -m 1 '^wine-run.sh: this kernel runs no 32-bit code' || true)
+if [ "$status" = 126 ] && [ -n "$refusal" ]; then
+  echo "$refusal"
+  exit 3
+fi
+printf '%s\n' "$output" >&2
+echo "Wine could not run $probe (exit status $status), and not because the kernel refuses 32-bit code" >&2
+exit 1
