@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Makes a signed release with throwaway keys, and checks what a user and a
-# rebuilder would: both Authenticode signatures and their time stamps verify
+# rebuilder would, for each of the two exes: both Authenticode signatures and
+# their time stamps verify
 # against the throwaway authority, and fail for a changed byte; without its
 # signature the exe is the one built here; the sums' OpenPGP signature is
 # the throwaway key's, and fails for changed sums. Then the same with the key
 # in a PKCS#11 token (SoftHSM2). Nothing of the throwaway material outlives
 # the check: keys, token, time-stamp server and gpg-agent.
-#   scripts/check-signed-release.sh build/windows/Pelmora.exe
+#   scripts/check-signed-release.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +26,9 @@ if [ "${1:-}" = --answer-time-stamp ]; then
   exec cat "$dir/reply.tsr"
 fi
 
-exe=${1:?usage: $0 PATH/TO/Pelmora.exe}
+exe=${1:?usage: $0 PATH/TO/32-BIT/Pelmora.exe PATH/TO/64-BIT/Pelmora.exe}
+exe64=${2:?usage: $0 PATH/TO/32-BIT/Pelmora.exe PATH/TO/64-BIT/Pelmora.exe}
+builds=("$(dirname "$exe")" "$(dirname "$exe64")")
 unset "${!PELMORA_SIGN_@}"
 dir=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-signing-XXXXXX")
 export GNUPGHOME="$dir/gnupg" SOFTHSM2_CONF="$dir/softhsm2.conf"
@@ -90,43 +93,60 @@ fingerprint=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F:
 
 PELMORA_SIGN_PKCS12="$dir/publisher.p12" PELMORA_SIGN_PASSWORD_FILE="$dir/password" \
   PELMORA_SIGN_TIMESTAMP_URL="http://127.0.0.1:$port/" PELMORA_SIGN_GPG_KEY="$fingerprint" \
-  scripts/make-release.sh "$(dirname "$exe")" "$dir/dist" >"$dir/release.log" 2>&1 ||
+  scripts/make-release.sh "${builds[@]}" "$dir/dist" >"$dir/release.log" 2>&1 ||
   { cat "$dir/release.log" >&2; fail "the release failed"; }
 # A signing that fails (a wrong password) stops the release, and leaves
 # nothing in its folder.
 echo "wrong" >"$dir/wrong-password"
 mkdir "$dir/failed"
 ! PELMORA_SIGN_PKCS12="$dir/publisher.p12" PELMORA_SIGN_PASSWORD_FILE="$dir/wrong-password" \
-  scripts/make-release.sh "$(dirname "$exe")" "$dir/failed" >"$dir/failed.log" 2>&1 || fail "a failed signing went on"
+  scripts/make-release.sh "${builds[@]}" "$dir/failed" >"$dir/failed.log" 2>&1 || fail "a failed signing went on"
 [ -z "$(ls -A "$dir/failed")" ] || fail "a failed signing left $(ls "$dir/failed")"
-zip=$(ls "$dir/dist/"*.zip)
-unzip -p "$zip" Pelmora.exe >"$dir/dist/Pelmora.exe"
+# Both exes, each as its zip holds it, and as SHA256SUMS names it.
+unzip_exes() { # folder
+  local kind
+  for kind in win32 win64; do
+    mkdir -p "$1/$kind"
+    unzip -p "$1/"*-$kind.zip Pelmora.exe >"$1/$kind/Pelmora.exe"
+  done
+}
+unzip_exes "$dir/dist"
+for name in "$(cd "$dir/dist" && ls *-win32.zip)" "$(cd "$dir/dist" && ls *-win64.zip)" win32/Pelmora.exe win64/Pelmora.exe; do
+  grep -q "^[0-9a-f]\{64\}  $name\$" "$dir/dist/SHA256SUMS" || fail "SHA256SUMS does not name $name"
+done
+(cd "$dir/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the release"
 
 # Both signatures, SHA-1 first, each verified with its time stamp.
 verify() {
   osslsigncode verify -CAfile "$dir/ca.pem" -TSA-CAfile "$dir/ca.pem" -in "$1" >"$dir/verify.log" 2>&1
 }
-verify "$dir/dist/Pelmora.exe" || { cat "$dir/verify.log" >&2; fail "the signature does not verify"; }
-[ "$(grep -c '^Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "not two signatures"
-[ "$(grep -c 'Timestamp Server Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "not two time stamps"
-[ "$(grep -Eo '^Message digest algorithm {2,}: SHA[0-9]+' "$dir/verify.log" | sed 's/.* //' | tr '\n' ' ')" = \
-  "SHA1 SHA256 " ] || fail "the signatures are not SHA-1, then SHA-256"
-cp "$dir/dist/Pelmora.exe" "$dir/changed.exe"
-printf 'x' | dd of="$dir/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
-! verify "$dir/changed.exe" || fail "a changed byte still verifies"
-(cd "$dir/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the release"
-unzip -p "$zip" BUILDINFO.txt | grep -q "^Signed:  CN=Pelmora throwaway publisher, certificate SHA-256 $(
-  openssl x509 -in "$dir/publisher.pem" -noout -fingerprint -sha256 | sed 's/.*=//')"$'\r'"\$" ||
-  fail "BUILDINFO.txt does not name the signer"
+fingerprint_sha256=$(openssl x509 -in "$dir/publisher.pem" -noout -fingerprint -sha256 | sed 's/.*=//')
+for kind in win32 win64; do
+  signed="$dir/dist/$kind/Pelmora.exe"
+  verify "$signed" || { cat "$dir/verify.log" >&2; fail "the $kind signature does not verify"; }
+  [ "$(grep -c '^Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "$kind: not two signatures"
+  [ "$(grep -c 'Timestamp Server Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "$kind: not two time stamps"
+  [ "$(grep -Eo '^Message digest algorithm {2,}: SHA[0-9]+' "$dir/verify.log" | sed 's/.* //' | tr '\n' ' ')" = \
+    "SHA1 SHA256 " ] || fail "$kind: the signatures are not SHA-1, then SHA-256"
+  cp "$signed" "$dir/changed.exe"
+  printf 'x' | dd of="$dir/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+  ! verify "$dir/changed.exe" || fail "$kind: a changed byte still verifies"
+  unzip -p "$dir/dist/"*-$kind.zip BUILDINFO.txt |
+    grep -q "^Signed:  CN=Pelmora throwaway publisher, certificate SHA-256 $fingerprint_sha256"$'\r'"\$" ||
+    fail "the $kind BUILDINFO.txt does not name the signer"
+done
 
-# Without its signature, the exe built here; and a byte changed elsewhere is
-# caught.
-scripts/compare-release-exe.sh "$exe" "$dir/dist/Pelmora.exe"
-cp "$exe" "$dir/rebuilt.exe"
-header=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
-printf '\001' | dd of="$dir/rebuilt.exe" bs=1 seek=$((header + 92)) conv=notrunc 2>/dev/null
-! scripts/compare-release-exe.sh "$dir/rebuilt.exe" "$dir/dist/Pelmora.exe" 2>/dev/null ||
-  fail "a byte changed beside the checksum went unseen"
+# Without its signature, each the exe built here; and a byte changed
+# elsewhere is caught.
+scripts/compare-release-exe.sh "$exe" "$dir/dist/win32/Pelmora.exe"
+scripts/compare-release-exe.sh "$exe64" "$dir/dist/win64/Pelmora.exe"
+for built in "$exe" "$exe64"; do
+  cp "$built" "$dir/rebuilt.exe"
+  header=$(od -An -tu4 -j60 -N4 "$built" | tr -d ' ')
+  printf '\001' | dd of="$dir/rebuilt.exe" bs=1 seek=$((header + 92)) conv=notrunc 2>/dev/null
+  ! scripts/compare-release-exe.sh "$dir/rebuilt.exe" "$dir/dist/$([ "$built" = "$exe" ] && echo win32 || echo win64)/Pelmora.exe" \
+    2>/dev/null || fail "a byte changed beside the checksum of $built went unseen"
+done
 
 # The sums' signature, by the throwaway key's fingerprint, not just gpg's
 # exit code; and changed sums fail.
@@ -135,7 +155,7 @@ gpg --batch --status-fd 1 --verify "$dir/dist/SHA256SUMS.asc" "$dir/dist/SHA256S
 sed -i 's/^./0/' "$dir/dist/SHA256SUMS"
 ! gpg --batch --verify "$dir/dist/SHA256SUMS.asc" "$dir/dist/SHA256SUMS" 2>/dev/null ||
   fail "changed sums still verify"
-echo "signed with a PKCS#12 file: two signatures, two time stamps, the sums signed by $fingerprint"
+echo "signed with a PKCS#12 file: each exe two signatures, two time stamps; the sums signed by $fingerprint"
 
 # The key in a token: SoftHSM2 through OpenSSL's PKCS#11 engine.
 module=$(ls /usr/lib/softhsm/libsofthsm2.so /usr/lib/*/softhsm/libsofthsm2.so 2>/dev/null | head -n 1 || true)
@@ -152,10 +172,12 @@ softhsm2-util --import "$dir/publisher.p8" --token pelmora --label signing --id 
 rm "$dir/publisher.p8"
 PELMORA_SIGN_PKCS11_MODULE="$module" PELMORA_SIGN_CERT="$dir/publisher.pem" \
   PELMORA_SIGN_KEY="pkcs11:token=pelmora;object=signing;type=private" PELMORA_SIGN_PASSWORD_FILE="$dir/pin" \
-  scripts/make-release.sh "$(dirname "$exe")" "$dir/token" >"$dir/release.log" 2>&1 ||
+  scripts/make-release.sh "${builds[@]}" "$dir/token" >"$dir/release.log" 2>&1 ||
   { cat "$dir/release.log" >&2; fail "the release with the key in a token failed"; }
-unzip -p "$dir/token/"*.zip Pelmora.exe >"$dir/token/Pelmora.exe"
-osslsigncode verify -CAfile "$dir/ca.pem" -in "$dir/token/Pelmora.exe" >"$dir/verify.log" 2>&1 ||
-  { cat "$dir/verify.log" >&2; fail "the signature made in the token does not verify"; }
-[ "$(grep -c '^Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "not two signatures from the token"
-echo "signed with the key in a PKCS#11 token: two signatures"
+unzip_exes "$dir/token"
+for kind in win32 win64; do
+  osslsigncode verify -CAfile "$dir/ca.pem" -in "$dir/token/$kind/Pelmora.exe" >"$dir/verify.log" 2>&1 ||
+    { cat "$dir/verify.log" >&2; fail "the $kind signature made in the token does not verify"; }
+  [ "$(grep -c '^Signature verification: ok' "$dir/verify.log")" = 2 ] || fail "$kind: not two signatures from the token"
+done
+echo "signed with the key in a PKCS#11 token: each exe two signatures"

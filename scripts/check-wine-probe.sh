@@ -17,18 +17,18 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-wine-probe-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failed=0
 # e_machine, at byte 18, set to AArch64's 183.
-cp "$(command -v true)" "$work/refused-loader"
+cp "$(type -P true)" "$work/refused-loader"
 printf '\267\000' | dd of="$work/refused-loader" bs=1 seek=18 conv=notrunc 2>/dev/null
-said=$(PELMORA_WINE32_LOADER="$work/refused-loader" WINEPREFIX="$work/unused" scripts/probe-wine.sh "$probe32" 2>&1)
+said=$(PELMORA_WINE32_LOADER="$work/refused-loader" WINEPREFIX="$work/unused" scripts/probe-wine.sh --tests "$probe32" 2>&1)
 status=$?
 echo "32-bit, a loader the kernel refuses: exit $status: $said"
 [ "$status" = 3 ] && [[ "$said" == *"this kernel runs no 32-bit code"*"Exec format error"* ]] || failed=1
 mkdir -m 0555 "$work/broken"
 [ "$(id -u)" = 0 ] && chown nobody "$work/broken"
 probes=("$probe64")
-scripts/probe-wine.sh "$probe32" >/dev/null 2>&1 && probes+=("$probe32")
+scripts/probe-wine.sh --tests "$probe32" >/dev/null 2>&1 && probes+=("$probe32")
 for probe in "${probes[@]}"; do
-  said=$(WINEPREFIX="$work/broken" scripts/probe-wine.sh "$probe" 2>&1)
+  said=$(WINEPREFIX="$work/broken" scripts/probe-wine.sh --tests "$probe" 2>&1)
   status=$?
   echo "$probe, a prefix Wine cannot set up: exit $status: $(printf '%s\n' "$said" | tail -n 1)"
   [ "$status" = 1 ] || failed=1

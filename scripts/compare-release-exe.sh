@@ -13,9 +13,12 @@ differs() {
   exit 1
 }
 # The PE header's place, then in it the checksum (88 bytes on) and the size
-# of the certificate table (156 bytes on, in a 32-bit header).
+# of the certificate table: 156 bytes on in a 32-bit header, 172 in a 64-bit
+# one (magic 0x20b), whose optional header has 16 bytes more before it.
 header=$(od -An -tu4 -j60 -N4 "$rebuilt" | tr -d ' ')
-signature_size=$(od -An -tu4 -j$((header + 156)) -N4 "$released" | tr -d ' ')
+table=156
+[ "$(od -An -tx2 -j$((header + 24)) -N2 "$rebuilt" | tr -d ' ')" = 020b ] && table=172
+signature_size=$(od -An -tu4 -j$((header + table)) -N4 "$released" | tr -d ' ')
 if [ "${signature_size:-0}" = 0 ]; then
   cmp "$rebuilt" "$released" || differs "not signed, yet not the same bytes"
   echo "identical: $released is not signed"

@@ -7,6 +7,7 @@
 PELMORA_RUN_PACKAGES=(
   cmake ninja-build g++
   g++-mingw-w64-i686          # gives the -posix compilers GoogleTest needs
+  g++-mingw-w64-x86-64        # the same for 64-bit Windows
   googletest                  # sources only; built for each preset
   wine wine64 wine32:i386
   fonts-wine                  # Marlett for the caption buttons, MS Sans Serif for the dialogs
@@ -16,7 +17,7 @@ PELMORA_TEST_PACKAGES=(
   libbenchmark-dev valgrind
   clang libclang-rt-dev       # sanitizers and libFuzzer, for the release's own clang
   clang-tools lld llvm        # clang-cl, lld-link and llvm-rc for the MSVC-mode build
-  libwine-dev libwine-dev:i386  # Wine's Windows headers and i386 import libraries
+  libwine-dev libwine-dev:i386  # Wine's Windows headers and x86-64 and i386 import libraries
   # A signed release with throwaway keys: unzip to look inside it, socat to
   # serve time stamps on the loopback, SoftHSM2 and OpenSSL's PKCS#11 engine
   # for a key in a token

@@ -6,11 +6,18 @@
 #      kernel with ia32_emulation off does), said in one line;
 #   1  any other failure (Wine missing, a broken prefix, the program
 #      failing), with what Wine said: that is no reason to skip the suite.
-#   scripts/probe-wine.sh build/windows/tests/pelmora_wine_probe.exe
+# With --tests, in the prefix the tests use; else in the one ./build.sh run
+# uses.
+#   scripts/probe-wine.sh [--tests] build/windows/tests/pelmora_wine_probe.exe
 set -uo pipefail
 cd "$(dirname "$0")/.."
-probe=${1:?usage: $0 PATH/TO/pelmora_wine_probe.exe}
-output=$(cmake/wine-run.sh --tests "$probe" 2>&1)
+mode=()
+if [ "${1:-}" = --tests ]; then
+  mode=(--tests)
+  shift
+fi
+probe=${1:?usage: $0 [--tests] PATH/TO/pelmora_wine_probe.exe}
+output=$(cmake/wine-run.sh "${mode[@]}" "$probe" 2>&1)
 status=$?
 [ "$status" = 0 ] && exit 0
 refusal=$(printf '%s\n' "$output" | grep -m 1 '^wine-run.sh: this kernel runs no 32-bit code' || true)
