@@ -17,8 +17,14 @@ if [ "${1:-}" = --tests ]; then
   shift
 fi
 probe=${1:?usage: $0 [--tests] PATH/TO/pelmora_wine_probe.exe}
-output=$(cmake/wine-run.sh "${mode[@]}" "$probe" 2>&1)
+# Into a file, not a pipe: Wine's services, which the first program of a
+# fresh server starts, hold its output open for as long as that server runs,
+# and another Wine program in the prefix keeps it running.
+log=$(mktemp "${TMPDIR:-/tmp}/pelmora-wine-probe-XXXXXX")
+trap 'rm -f "$log"' EXIT
+cmake/wine-run.sh "${mode[@]}" "$probe" >"$log" 2>&1 </dev/null
 status=$?
+output=$(cat "$log")
 [ "$status" = 0 ] && exit 0
 refusal=$(printf '%s\n' "$output" | grep -m 1 '^wine-run.sh: this kernel runs no 32-bit code' || true)
 if [ "$status" = 126 ] && [ -n "$refusal" ]; then
