@@ -33,19 +33,41 @@ static ConversionOutcome QuerySourceSize(HANDLE source, uint32_t *size)
     return kConverted;
 }
 
+// No one request moves more than this. A request that the cache cannot take
+// needs the whole buffer locked in memory at once, which 64-bit XP refuses
+// past 32 MiB and 32-bit XP past 64 MiB, and which any Windows may refuse
+// under memory pressure or on a share (ERROR_NO_SYSTEM_RESOURCES): the file
+// itself would be fine.
+static const uint32_t kLargestRequest = 16u << 20;
+
+static DWORD NextPiece(uint32_t left)
+{
+    return left < kLargestRequest ? left : kLargestRequest;
+}
+
+// Every piece must come whole: a short one is a failure, as a short read of
+// the whole file would be.
 static ConversionOutcome ReadWholeFile(HANDLE source, unsigned char *buffer, uint32_t size)
 {
-    DWORD transferred = 0;
-    if (!ReadFile(source, buffer, size, &transferred, NULL) || transferred != size)
-        return kCannotReadSource;
+    for (uint32_t done = 0; done < size;) {
+        const DWORD piece = NextPiece(size - done);
+        DWORD transferred = 0;
+        if (!ReadFile(source, buffer + done, piece, &transferred, NULL) || transferred != piece)
+            return kCannotReadSource;
+        done += piece;
+    }
     return kConverted;
 }
 
 static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char *buffer, uint32_t size)
 {
-    DWORD transferred = 0;
-    if (!WriteFile(destination, buffer, size, &transferred, NULL) || transferred != size)
-        return kCannotWriteDestination;
+    for (uint32_t done = 0; done < size;) {
+        const DWORD piece = NextPiece(size - done);
+        DWORD transferred = 0;
+        if (!WriteFile(destination, buffer + done, piece, &transferred, NULL) || transferred != piece)
+            return kCannotWriteDestination;
+        done += piece;
+    }
     return kConverted;
 }
 

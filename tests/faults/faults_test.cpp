@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,35 @@ BOOL WINAPI WriteFileFails(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED
     *written = 0;
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
+}
+
+// A system that refuses any request over 32 MiB, as 64-bit XP does one the
+// cache cannot take and any Windows may under memory pressure; and, when
+// told, one read or one write (counted from 1) that moves only half of its
+// bytes.
+const DWORD kLargestRequestTaken = 32u << 20;
+BOOL(WINAPI *g_realReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL(WINAPI *g_realWriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+int g_reads = 0, g_writes = 0;
+int g_shortRead = 0, g_shortWrite = 0;
+
+DWORD PieceTaken(DWORD size, DWORD *moved, int *requests, int shortRequest)
+{
+    *moved = 0;
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return size > kLargestRequestTaken ? 0 : ++*requests == shortRequest ? size / 2 : size;
+}
+
+BOOL WINAPI ReadFileInSmallPieces(HANDLE file, LPVOID bytes, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    const DWORD taken = PieceTaken(size, read, &g_reads, g_shortRead);
+    return taken != 0 && g_realReadFile(file, bytes, taken, read, overlapped);
+}
+
+BOOL WINAPI WriteFileInSmallPieces(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    const DWORD taken = PieceTaken(size, written, &g_writes, g_shortWrite);
+    return taken != 0 && g_realWriteFile(file, bytes, taken, written, overlapped);
 }
 
 // ntdll's calls, looked up through this: every deletion mark is refused
@@ -262,6 +293,58 @@ TEST_F(Faults, OneFileNamedTwoWaysIsRefused)
     SetCurrentDirectoryA(saved);
     EXPECT_EQ(ReadBytes(path), "keep\r\nme\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// Whether two files hold the same bytes, read a piece at a time: a 32-bit
+// test process under Wine has no room for the files whole beside a
+// conversion of them.
+bool SameBytes(const std::string &one, const std::string &other)
+{
+    std::ifstream a(one, std::ios::binary), b(other, std::ios::binary);
+    return a && b && std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {});
+}
+
+TEST_F(Faults, LargeFilesGoInPiecesTheSystemTakesAndEachMustComeWhole)
+{
+    {
+        std::ofstream unixFile(Name("unix.txt"), std::ios::binary), windowsFile(Name("windows.txt"), std::ios::binary);
+        for (int i = 0; unixFile.tellp() <= (100 << 20); ++i) {
+            const std::string line = "line " + std::to_string(i) + " of a file over 100 MiB";
+            unixFile << line << "\n";
+            windowsFile << line << "\r\n";
+        }
+        ASSERT_TRUE(unixFile && windowsFile);
+    }
+    g_realReadFile = (decltype(g_realReadFile))ReplaceImport("kernel32.dll", "ReadFile", (void *)ReadFileInSmallPieces);
+    g_realWriteFile =
+        (decltype(g_realWriteFile))ReplaceImport("kernel32.dll", "WriteFile", (void *)WriteFileInSmallPieces);
+    ASSERT_TRUE(g_realReadFile != NULL && g_realWriteFile != NULL);
+    const struct {
+        const char *windowsName, *unixName;
+        int shortRead, shortWrite;
+        const char *text;
+        const char *copy; // what the copy must be, byte for byte
+    } cases[] = {
+        {"windows.txt", "out.txt", 0, 0, "", "unix.txt"},
+        {"out.txt", "unix.txt", 0, 0, "", "windows.txt"},
+        {"windows.txt", "out.txt", 3, 0, kCannotRead, NULL},
+        {"out.txt", "unix.txt", 0, 3, kCannotWrite, NULL},
+    };
+    for (const auto &c : cases) {
+        g_reads = g_writes = 0;
+        g_shortRead = c.shortRead;
+        g_shortWrite = c.shortWrite;
+        const auto messages = Convert(Name(c.windowsName), Name(c.unixName));
+        if (c.copy != NULL) {
+            EXPECT_TRUE(messages.empty()) << messages[0].text;
+            EXPECT_TRUE(SameBytes(Name("out.txt"), Name(c.copy))) << "the copy is not byte for byte " << c.copy;
+        } else {
+            ExpectOneWarning(messages, c.text);
+        }
+        EXPECT_EQ(DeleteFileA(Name("out.txt").c_str()) != 0, c.copy != NULL) << c.windowsName << " / " << c.unixName;
+    }
+    ReplaceImport("kernel32.dll", "ReadFile", (void *)g_realReadFile);
+    ReplaceImport("kernel32.dll", "WriteFile", (void *)g_realWriteFile);
 }
 
 // Each outcome of Convert, failures and the warning included, must close
