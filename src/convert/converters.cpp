@@ -1,6 +1,7 @@
 #include "conversion.h"
 #include "line_endings.h"
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -71,6 +72,58 @@ static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char 
     return kConverted;
 }
 
+// ntdll's calls about a file and its volume. SetFileInformationByHandle and
+// its kin come only with Vista; these are on every NT version, and Pelmora
+// still runs on XP.
+enum { kFileStandardInformation = 5, kFileDispositionInformation = 13 };   // of a file
+enum { kFileFsDeviceInformation = 4, kFileFsAttributeInformation = 5 }; // of its volume
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void *pointer;
+    } result;
+    ULONG_PTR information;
+};
+
+// NtSetInformationFile, NtQueryInformationFile and NtQueryVolumeInformationFile
+// share this signature; the information is the class's own record.
+typedef LONG(NTAPI *FileInformationCall)(HANDLE file, void *status, void *information, ULONG length,
+                                         int informationClass);
+
+static FileInformationCall FindFileInformationCall(const char *name)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    // Through a generic function pointer, the one cast from FARPROC that
+    // no compiler warns about.
+    return ntdll != NULL ? (FileInformationCall)(void (*)(void))GetProcAddress(ntdll, name) : NULL;
+}
+
+// What the volume that holds an open file says of itself. The handle, not
+// the name, is asked: a name through a junction or a directory link names
+// the volume the link is on, not the file's.
+static int QueryVolumeOf(HANDLE file, int informationClass, void *information, ULONG length)
+{
+    FileInformationCall query = FindFileInformationCall("NtQueryVolumeInformationFile");
+    IoStatusBlock status;
+    return query != NULL && query(file, &status, information, length, informationClass) >= 0;
+}
+
+// Whether the file's volume keeps named streams, as NTFS does and FAT, exFAT
+// and many shares do not. One that cannot be told is taken to keep them, so
+// that a mark is never dropped for want of an answer.
+static int VolumeKeepsStreams(HANDLE file)
+{
+    struct {
+        ULONG attributes;
+        LONG longestName;
+        ULONG nameLength;
+        WCHAR name[32];
+    } volume;
+    return !QueryVolumeOf(file, kFileFsAttributeInformation, &volume, sizeof volume) ||
+           (volume.attributes & FILE_NAMED_STREAMS) != 0;
+}
+
 // The root of the volume that holds path ("C:\", "\\server\share\"). The
 // name is made absolute first, since the volume of a relative name would be
 // taken as the boot volume's.
@@ -81,32 +134,67 @@ static int FindVolumeRoot(const char *path, char *root, DWORD rootSize)
     return length != 0 && length < sizeof full && GetVolumePathNameA(full, root, rootSize);
 }
 
-// A network share or a removable drive writes behind: WriteFile succeeds
-// once the bytes are in the cache, and should writing them back fail later,
-// the system records it and the program is never told; CloseHandle does not
-// report it either. Such a copy is flushed, which waits for the real outcome.
-// Local fixed disks are left to the cache, and cost nothing more; a drive
-// whose type cannot be told is flushed too.
-static int DestinationWritesBehind(const char *destinationPath)
+// Whether the disk under a volume root is on USB. The volume is opened with
+// no access rights, which is all that asking its disk takes. A bus that
+// cannot be asked (a share, an old driver) counts as not USB.
+static int VolumeIsOnUsb(const char *root)
 {
-    char volume[kPathBufferSize];
-    if (!FindVolumeRoot(destinationPath, volume, sizeof volume))
-        return 1;
-    const UINT type = GetDriveTypeA(volume);
-    return type != DRIVE_FIXED && type != DRIVE_RAMDISK;
+    // IOCTL_STORAGE_QUERY_PROPERTY for StorageDeviceProperty, and the
+    // descriptor it fills as far as its bus; not every SDK declares them.
+    static const DWORD kQueryStorageProperty = 0x002D1400;
+    static const ULONG kBusTypeUsb = 7;
+    struct {
+        ULONG property, queryType;
+        UCHAR parameters[4];
+    } query = {0, 0, {0}};
+    struct Descriptor {
+        ULONG version, size;
+        UCHAR deviceType, deviceTypeModifier, removableMedia, commandQueueing;
+        ULONG vendorId, productId, productRevision, serialNumber;
+        ULONG busType;
+        UCHAR rest[1024]; // the names that follow, which some drivers will not cut short
+    };
+    Descriptor device;
+    char name[kPathBufferSize];
+    if (!GetVolumeNameForVolumeMountPointA(root, name, sizeof name))
+        return 0;
+    // \\?\Volume{...}\ names the volume's root folder; without the backslash,
+    // the volume itself.
+    const size_t length = strlen(name);
+    if (length == 0 || name[length - 1] != '\\')
+        return 0;
+    name[length - 1] = '\0';
+    HANDLE volume = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (volume == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD returned = 0;
+    const BOOL asked = DeviceIoControl(volume, kQueryStorageProperty, &query, sizeof query, &device, sizeof device,
+                                       &returned, NULL);
+    CloseHandle(volume);
+    return asked && returned >= offsetof(Descriptor, rest) && device.busType == kBusTypeUsb;
 }
 
-// Whether the volume keeps named streams, as NTFS does and FAT, exFAT and
-// many shares do not. One that cannot be told is taken to keep them, so that
-// a mark is never dropped for want of an answer.
-static int VolumeKeepsStreams(const char *path)
+// Writes behind: WriteFile succeeds once the bytes are in the cache, and
+// should writing them back fail later, the system records it and the
+// program is never told; CloseHandle does not report it either. So a copy
+// on a network share or a removable drive, or on a USB disk (which Windows
+// before 10 1809 caches the same way, though it calls it fixed), is flushed,
+// which waits for the real outcome. So is one on a drive whose type cannot
+// be told. A local fixed disk is left to the cache, and costs nothing more.
+static int DestinationWritesBehind(HANDLE destination, const char *destinationPath)
 {
-    char volume[kPathBufferSize];
-    DWORD flags = 0;
-    if (!FindVolumeRoot(path, volume, sizeof volume) ||
-        !GetVolumeInformationA(volume, NULL, 0, NULL, NULL, &flags, NULL, 0))
+    static const ULONG kRemovableMedia = 0x1, kRemoteDevice = 0x10;
+    struct {
+        ULONG deviceType, characteristics;
+    } device;
+    if (QueryVolumeOf(destination, kFileFsDeviceInformation, &device, sizeof device) &&
+        (device.characteristics & (kRemovableMedia | kRemoteDevice)) != 0)
         return 1;
-    return (flags & FILE_NAMED_STREAMS) != 0;
+    char root[kPathBufferSize];
+    if (!FindVolumeRoot(destinationPath, root, sizeof root))
+        return 1;
+    const UINT type = GetDriveTypeA(root);
+    return (type != DRIVE_FIXED && type != DRIVE_RAMDISK) || VolumeIsOnUsb(root);
 }
 
 // The Mark of the Web: where a file came from (ZoneId=3, the Internet), in a
@@ -145,7 +233,8 @@ static int MakeMarkName(const char *path, WCHAR *name)
 // streams at all (FAT takes the colon for a bad name). Any other failure (a
 // mark another program holds, one too long to be a mark) fails the
 // conversion, since an unreadable mark must never become an unmarked copy.
-static ConversionOutcome ReadMark(const char *sourcePath, unsigned char *mark, uint32_t *markSize, int *marked)
+static ConversionOutcome ReadMark(HANDLE source, const char *sourcePath, unsigned char *mark, uint32_t *markSize,
+                                  int *marked)
 {
     WCHAR name[kMarkNameCapacity];
     *marked = 0;
@@ -155,7 +244,7 @@ static ConversionOutcome ReadMark(const char *sourcePath, unsigned char *mark, u
                         : INVALID_HANDLE_VALUE;
     if (stream == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || !VolumeKeepsStreams(sourcePath) ? kConverted : kCannotReadSource;
+        return error == ERROR_FILE_NOT_FOUND || !VolumeKeepsStreams(source) ? kConverted : kCannotReadSource;
     }
     DWORD high = 0;
     const DWORD size = GetFileSize(stream, &high);
@@ -213,19 +302,8 @@ static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncodi
 // The copy is doomed from the moment it exists until it is complete: it is
 // marked for deletion through its own handle, so that if Pelmora is ended
 // while it writes (Task Manager, "Close the program", a crash, logging off)
-// the system removes it with the handle. The mark is cleared only once the
-// copy is whole. SetFileInformationByHandle says this only from Vista on;
-// ntdll's calls say it on every NT version, and Pelmora still runs on XP.
-enum { kFileStandardInformation = 5, kFileDispositionInformation = 13 };
-
-struct IoStatusBlock {
-    union {
-        LONG status;
-        void *pointer;
-    } result;
-    ULONG_PTR information;
-};
-
+// the system removes it with the handle. The deletion mark is cleared only
+// once the copy is whole.
 struct FileStandardInformation {
     LONGLONG allocationSize;
     LONGLONG endOfFile;
@@ -233,19 +311,6 @@ struct FileStandardInformation {
     BOOLEAN deletePending;
     BOOLEAN directory;
 };
-
-// NtSetInformationFile and NtQueryInformationFile share this signature; the
-// status is an IoStatusBlock, the information a class's own record.
-typedef LONG(NTAPI *FileInformationCall)(HANDLE file, void *status, void *information, ULONG length,
-                                         int informationClass);
-
-static FileInformationCall FindFileInformationCall(const char *name)
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    // Through a generic function pointer, the one cast from FARPROC that
-    // no compiler warns about.
-    return ntdll != NULL ? (FileInformationCall)(void (*)(void))GetProcAddress(ntdll, name) : NULL;
-}
 
 static int MarkForDeletion(HANDLE file, BOOLEAN doomed)
 {
@@ -307,7 +372,7 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     }
     if (outcome == kConverted) {
         mark = (unsigned char *)malloc(kMarkLimit);
-        outcome = mark != NULL ? ReadMark(sourcePath, mark, &markSize, &marked) : kNotEnoughMemory;
+        outcome = mark != NULL ? ReadMark(source, sourcePath, mark, &markSize, &marked) : kNotEnoughMemory;
     }
     if (outcome == kConverted) {
         encoding = DetectTextEncoding(sourceBytes, size);
@@ -343,7 +408,7 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         // streams the copy goes unmarked, as when Windows itself copies a
         // file there; elsewhere a copy more trusted than its source would be
         // worse than none.
-        const int streams = VolumeKeepsStreams(destinationPath);
+        const int streams = VolumeKeepsStreams(destination);
         if (WriteMark(destinationPath, mark, markSize))
             markBeside = !streams;
         else if (streams)
@@ -358,7 +423,8 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
     }
     if (outcome == kConverted)
         outcome = WriteWholeFile(destination, outputBytes, outputLength);
-    if (outcome == kConverted && DestinationWritesBehind(destinationPath) && !FlushFileBuffers(destination))
+    if (outcome == kConverted && DestinationWritesBehind(destination, destinationPath) &&
+        !FlushFileBuffers(destination))
         outcome = kCannotWriteDestination;
     if (outcome == kConverted)
         outcome = KeepDestination(destination, &doomed);

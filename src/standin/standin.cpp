@@ -15,6 +15,9 @@ static StandInMessage g_messages[kStandInMessageCapacity];
 static int g_messageCount = 0;
 static unsigned g_faults = 0;
 static UINT g_driveType = DRIVE_FIXED;
+static ULONG g_deviceCharacteristics = 0;
+static int g_busType = 3; // BusTypeAta
+static const char kVolume[] = "\\\\?\\Volume{stand-in}";
 static char g_volumeWithoutStreams[4096];
 static WCHAR g_lastWideName[4096];
 // What each descriptor was opened as: for writing (for the close fault),
@@ -24,6 +27,7 @@ struct OpenFile {
     bool writes;
     bool doomed;
     char *path;
+    bool volume; // the volume itself, opened for DeviceIoControl
 };
 static OpenFile g_open[kTrackedDescriptors];
 
@@ -159,7 +163,7 @@ static HANDLE OpenFileNamed(LPCSTR fileName, DWORD desiredAccess, DWORD creation
         return INVALID_HANDLE_VALUE;
     }
     if (fd < kTrackedDescriptors)
-        g_open[fd] = OpenFile{writes, false, strdup(fileName)};
+        g_open[fd] = OpenFile{writes, false, strdup(fileName), false};
     g_lastError = NO_ERROR;
     return (HANDLE)(intptr_t)fd;
 }
@@ -170,6 +174,12 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
     if (fileName != NULL && strlen(fileName) >= MAX_PATH) {
         g_lastError = ERROR_FILENAME_EXCED_RANGE;
         return INVALID_HANDLE_VALUE;
+    }
+    if (fileName != NULL && strcmp(fileName, kVolume) == 0) {
+        const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && fd < kTrackedDescriptors)
+            g_open[fd] = OpenFile{false, false, strdup(fileName), true};
+        return fd >= 0 ? (HANDLE)(intptr_t)fd : INVALID_HANDLE_VALUE;
     }
     return OpenFileNamed(fileName, desiredAccess, creationDisposition);
 }
@@ -332,9 +342,9 @@ BOOL CloseHandle(HANDLE object)
 {
     const int fd = DescriptorOf(object);
     OpenFile *file = Tracked(fd);
-    const OpenFile closed = file != NULL ? *file : OpenFile{false, false, NULL};
+    const OpenFile closed = file != NULL ? *file : OpenFile{false, false, NULL, false};
     if (file != NULL)
-        *file = OpenFile{false, false, NULL};
+        *file = OpenFile{false, false, NULL, false};
     if (closed.doomed)
         RemoveWithStreams(closed.path);
     free(closed.path);
@@ -406,14 +416,26 @@ BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLengt
     return TRUE;
 }
 
-BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD fileSystemFlags, LPSTR,
-                           DWORD)
+BOOL GetVolumeNameForVolumeMountPointA(LPCSTR, LPSTR volumeName, DWORD bufferLength)
 {
-    if (FaultIsSet(kStandInVolumeFlagsAreUnknown)) {
-        g_lastError = ERROR_ACCESS_DENIED;
+    return snprintf(volumeName, bufferLength, "%s\\", kVolume) < (int)bufferLength;
+}
+
+// The disk's bus, as IOCTL_STORAGE_QUERY_PROPERTY fills its descriptor up
+// to the bus type, which is at offset 28.
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
+                     LPOVERLAPPED)
+{
+    const OpenFile *open = Tracked(DescriptorOf(device));
+    *returned = 0;
+    if (open == NULL || !open->volume || code != 0x002D1400u || g_busType < 0 || outSize < 32) {
+        g_lastError = ERROR_INVALID_FUNCTION;
         return FALSE;
     }
-    *fileSystemFlags = strcmp(rootPathName, "/") == 0 ? FILE_NAMED_STREAMS : 0;
+    memset(out, 0, 32);
+    const ULONG bus = (ULONG)g_busType;
+    memcpy((char *)out + 28, &bus, sizeof bus);
+    *returned = 32;
     return TRUE;
 }
 
@@ -425,6 +447,13 @@ void SetStandInVolumeWithoutStreams(const char *root)
 UINT GetDriveTypeA(LPCSTR)
 {
     return g_driveType;
+}
+
+void SetStandInDrive(UINT type, ULONG characteristics, int bus)
+{
+    g_driveType = type;
+    g_deviceCharacteristics = characteristics;
+    g_busType = bus;
 }
 
 // ntdll's two calls, with the arguments the converter gives them.
@@ -460,6 +489,27 @@ static LONG StandInNtQueryInformationFile(HANDLE file, void *, void *information
     return 0;
 }
 
+static LONG StandInNtQueryVolumeInformationFile(HANDLE file, void *, void *information, ULONG length,
+                                                int informationClass)
+{
+    const OpenFile *open = Tracked(DescriptorOf(file));
+    if (open == NULL || length < 8)
+        return (LONG)0xC000000Du;
+    if (informationClass == 4) { // the device: a disk, with the drive's characteristics
+        const ULONG device[2] = {7, g_deviceCharacteristics};
+        memcpy(information, device, sizeof device);
+        return 0;
+    }
+    if (informationClass != 5 || length < 12)
+        return (LONG)0xC000000Du;
+    if (FaultIsSet(kStandInVolumeFlagsAreUnknown))
+        return (LONG)0xC0000022u; // STATUS_ACCESS_DENIED
+    const ULONG attributes = OnVolumeWithoutStreams(open->path) ? 0 : FILE_NAMED_STREAMS;
+    memset(information, 0, 12);
+    memcpy(information, &attributes, sizeof attributes);
+    return 0;
+}
+
 static int g_ntdll;
 
 HMODULE GetModuleHandleA(LPCSTR moduleName)
@@ -475,12 +525,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
         return (FARPROC)(void (*)(void))StandInNtSetInformationFile;
     if (strcmp(procName, "NtQueryInformationFile") == 0)
         return (FARPROC)(void (*)(void))StandInNtQueryInformationFile;
+    if (strcmp(procName, "NtQueryVolumeInformationFile") == 0)
+        return (FARPROC)(void (*)(void))StandInNtQueryVolumeInformationFile;
     return NULL;
-}
-
-void SetStandInDriveType(UINT type)
-{
-    g_driveType = type;
 }
 
 DWORD GetLastError(void)
@@ -511,6 +558,13 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
     ++g_messageCount;
     return IDOK;
 }
+
+BOOL PeekMessageA(MSG *, HWND, UINT, UINT, UINT)
+{
+    return FALSE;
+}
+
+void PostQuitMessage(int) {}
 
 void SetStandInFaults(unsigned faults)
 {

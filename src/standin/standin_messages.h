@@ -40,7 +40,7 @@ enum StandInFault {
     kStandInClearingTheMarkIsIgnored = 128,
     // Creating a file's Zone.Identifier stream is refused.
     kStandInCreatingAMarkFails = 256,
-    // No volume's flags can be read, though its root can be found.
+    // No volume's attributes can be read through a file's handle.
     kStandInVolumeFlagsAreUnknown = 512
 };
 void SetStandInFaults(unsigned faults);
@@ -52,7 +52,11 @@ void SetStandInVolumeWithoutStreams(const char *root);
 // The name CreateFileW was last given, as it was given.
 const WCHAR *LastStandInWideName(void);
 
-// What GetDriveTypeA answers for every drive: DRIVE_FIXED until told.
-void SetStandInDriveType(UINT type);
+// The one drive every file is on, as Windows would tell it: the type
+// GetDriveTypeA answers for its root, the device characteristics of a file's
+// volume (FILE_REMOTE_DEVICE, FILE_REMOVABLE_MEDIA), and the bus of its disk
+// (BusTypeUsb is 7; -1 when the disk cannot be asked). A fixed disk on an
+// ATA bus until told.
+void SetStandInDrive(UINT type, ULONG characteristics, int bus);
 
 #endif

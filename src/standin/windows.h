@@ -5,8 +5,8 @@
 // file marked for deletion through its handle, which goes (with its
 // streams) when that handle closes and takes no new opens meanwhile, not
 // even of its streams. A stream "name:stream" is a file of that name. Every
-// file is on one drive, the root, of whichever type a test chooses (fixed
-// until then), which keeps streams; a test may make one folder a volume of
+// file is on one drive, the root, of whichever kind a test chooses (a fixed
+// disk until then), which keeps streams; a test may make one folder a volume of
 // its own without them, as FAT is, where a colon makes a name invalid. Share
 // modes are not enforced, since POSIX has no mandatory locking; those cases
 // are tested on Wine.
@@ -25,6 +25,9 @@ typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef int64_t LONGLONG;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef unsigned char UCHAR;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef DWORD *LPDWORD;
@@ -80,6 +83,7 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_ARITHMETIC_OVERFLOW 534u
 #define ERROR_LOST_WRITEBEHIND_DATA 596u
+#define ERROR_INVALID_FUNCTION 1u
 
 #define DRIVE_UNKNOWN 0u
 #define DRIVE_REMOVABLE 2u
@@ -87,6 +91,9 @@ typedef struct OVERLAPPED_ *LPOVERLAPPED;
 #define DRIVE_REMOTE 4u
 #define DRIVE_CDROM 5u
 #define DRIVE_RAMDISK 6u
+
+#define WM_QUIT 0x0012u
+#define PM_REMOVE 0x0001u
 
 #define MB_OK 0x00000000u
 #define MB_ICONWARNING 0x00000030u
@@ -109,15 +116,35 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR *filePart);
 BOOL GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 UINT GetDriveTypeA(LPCSTR rootPathName);
-BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
-                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                           DWORD fileSystemNameSize);
+// Every root is the volume \\?\Volume{stand-in}\, which opens (without the
+// backslash) as the volume itself, whose disk DeviceIoControl can be asked
+// for its bus (IOCTL_STORAGE_QUERY_PROPERTY).
+BOOL GetVolumeNameForVolumeMountPointA(LPCSTR volumeMountPoint, LPSTR volumeName, DWORD bufferLength);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+                     LPOVERLAPPED overlapped);
 // ntdll.dll, whose NtSetInformationFile and NtQueryInformationFile know the
-// disposition (class 13) and the standard information (class 5) of a file.
+// disposition (class 13) and the standard information (class 5) of a file,
+// and NtQueryVolumeInformationFile the device (class 4) and the attributes
+// (class 5) of its volume.
 HMODULE GetModuleHandleA(LPCSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// A thread with no window has no input to drop: the queue is always empty.
+typedef struct tagPOINT {
+    LONG x, y;
+} POINT;
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG;
+BOOL PeekMessageA(MSG *message, HWND window, UINT first, UINT last, UINT removal);
+void PostQuitMessage(int exitCode);
 
 #endif

@@ -265,11 +265,14 @@ struct ScopedLimit {
 TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
 {
     // A file-size limit makes the write fail partway, as a full disk would;
-    // the stand-in fakes the drive's type, a flush whose write-back fails, a
+    // the stand-in fakes the drive (its root's type, what the copy's handle
+    // says of its device, its disk's bus), a flush whose write-back fails, a
     // failed close, and a deletion mark that is refused, cannot be cleared or
     // is cleared in name only. Only a destination that is not on a local
     // fixed disk (or RAM disk) is flushed, so a failing flush there is never
     // met. The stand-in has no DeleteFileA: nothing may be deleted by name.
+    const ULONG remote = 0x10, removable = 0x1;
+    const int usb = 7, busNotTold = -1;
     const unsigned closeFails = kStandInClosingAWrittenFileFails;
     const unsigned markFails = kStandInMarkingForDeletionFails;
     const unsigned clearFails = kStandInClearingTheMarkFails;
@@ -280,6 +283,8 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
         UINT drive;
         const char *text; // NULL: converted, silently
         bool relative;    // the destination named relative to the current folder
+        ULONG device = 0; // the copy's volume's characteristics, as its handle tells them
+        int bus = 3;      // ATA
     } cases[] = {
         {true, 0, DRIVE_FIXED, kCannotWrite, false},
         {false, markFails, DRIVE_FIXED, kCopyRemains, false}, // refused before anything was written
@@ -293,6 +298,12 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
         {false, flushFails, DRIVE_FIXED, NULL, false},
         {false, flushFails, DRIVE_RAMDISK, NULL, false},
         {false, flushFails, DRIVE_FIXED, NULL, true}, // its drive is the current folder's, not the boot volume's
+        // A root that says fixed, under a file whose own volume is a share
+        // or removable (reached through a junction), or a USB disk.
+        {false, flushFails, DRIVE_FIXED, kCannotWrite, false, remote},
+        {false, flushFails, DRIVE_FIXED, kCannotWrite, false, removable},
+        {false, flushFails, DRIVE_FIXED, kCannotWrite, false, 0, usb},
+        {false, flushFails, DRIVE_FIXED, NULL, false, 0, busNotTold},
         {false, 0, DRIVE_REMOTE, NULL, false},
         {false, closeFails, DRIVE_FIXED, kCopyRemains, false}, // closed: it is not deleted by name
     };
@@ -306,20 +317,21 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
             const fs::path saved = fs::current_path();
             fs::current_path(dir_);
             SetStandInFaults(c.faults);
-            SetStandInDriveType(c.drive);
+            SetStandInDrive(c.drive, c.device, c.bus);
             messages = Convert(c.relative ? "out.txt" : Name("out.txt"), Name("source.txt"));
-            SetStandInDriveType(DRIVE_FIXED);
+            SetStandInDrive(DRIVE_FIXED, 0, 3);
             SetStandInFaults(0);
             fs::current_path(saved);
         }
         if (c.text == NULL) {
-            EXPECT_TRUE(messages.empty()) << c.faults << " drive " << c.drive << ": " << messages[0].text;
+            EXPECT_TRUE(messages.empty()) << c.faults << " drive " << c.drive << " bus " << c.bus << ": "
+                                          << messages[0].text;
             EXPECT_EQ(ReadBytes(Path("out.txt")), std::string(200000, 'x') + "\r\n") << c.faults;
         } else {
             ExpectOneWarning(messages, c.text);
             // Only a copy that could not be removed may remain, and the user is told.
             EXPECT_EQ(fs::exists(Path("out.txt")), c.text == kCopyRemains)
-                << c.writeFails << " " << c.faults << " drive " << c.drive;
+                << c.writeFails << " " << c.faults << " drive " << c.drive << " device " << c.device << " bus " << c.bus;
         }
         fs::remove(Path("out.txt"));
         EXPECT_EQ(ReadBytes(Path("source.txt")), source);
@@ -366,9 +378,9 @@ TEST_F(Conversion, TheCopyKeepsItsSourcesMarkOfTheWeb)
             WriteBytes(c.source + ":Zone.Identifier", c.sourceMark);
         SetStandInVolumeWithoutStreams(Name("fat").c_str());
         SetStandInFaults(c.faults);
-        SetStandInDriveType(DRIVE_REMOTE); // flushed, so that a failing flush is met
+        SetStandInDrive(DRIVE_REMOTE, 0, 3); // flushed, so that a failing flush is met
         const auto messages = Convert(c.destination, c.source);
-        SetStandInDriveType(DRIVE_FIXED);
+        SetStandInDrive(DRIVE_FIXED, 0, 3);
         SetStandInFaults(0);
         SetStandInVolumeWithoutStreams(NULL);
         const std::string shown = c.destination + " from " + c.source + " faults " + std::to_string(c.faults);

@@ -93,18 +93,32 @@ BOOL WINAPI FlushFileBuffersCounted(HANDLE file)
 }
 
 // A conversion in a helper process that stops for good, and says so:
-// halfway through its write, or at its first close, the source's, which
-// comes once the copy is kept.
+// halfway through its write, or at the source's close, which comes once the
+// copy is kept. The source is the first file it opens.
 HANDLE g_stopped = NULL;
+HANDLE g_source = INVALID_HANDLE_VALUE;
+typedef HANDLE(WINAPI *CreateFileFunction)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+CreateFileFunction g_realCreateFile = NULL;
+BOOL(WINAPI *g_realCloseHandle)(HANDLE) = NULL;
 BOOL WINAPI WriteHalfThenStop(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     g_realWriteFile(file, bytes, size / 2, written, overlapped);
     return SignalObjectAndWait(g_stopped, GetCurrentProcess(), INFINITE, FALSE);
 }
 
-BOOL WINAPI StopAtTheFirstClose(HANDLE)
+HANDLE WINAPI CreateFileNotingTheSource(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                        DWORD disposition, DWORD flags, HANDLE model)
 {
-    return SignalObjectAndWait(g_stopped, GetCurrentProcess(), INFINITE, FALSE);
+    HANDLE file = g_realCreateFile(name, access, share, security, disposition, flags, model);
+    if (g_source == INVALID_HANDLE_VALUE)
+        g_source = file;
+    return file;
+}
+
+BOOL WINAPI StopAtTheSourcesClose(HANDLE object)
+{
+    return object == g_source ? SignalObjectAndWait(g_stopped, GetCurrentProcess(), INFINITE, FALSE)
+                              : g_realCloseHandle(object);
 }
 
 int ConvertAndStop(const std::string &at, const char *windowsPath, const char *unixPath, const char *event)
@@ -112,8 +126,10 @@ int ConvertAndStop(const std::string &at, const char *windowsPath, const char *u
     g_stopped = OpenEventA(EVENT_MODIFY_STATE, FALSE, event);
     if (at == "write")
         g_realWriteFile = (WriteFileFunction)ReplaceImport("kernel32.dll", "WriteFile", (void *)WriteHalfThenStop);
-    else
-        ReplaceImport("kernel32.dll", "CloseHandle", (void *)StopAtTheFirstClose);
+    else {
+        g_realCreateFile = (CreateFileFunction)ReplaceImport("kernel32.dll", "CreateFileA", (void *)CreateFileNotingTheSource);
+        g_realCloseHandle = (BOOL(WINAPI *)(HANDLE))ReplaceImport("kernel32.dll", "CloseHandle", (void *)StopAtTheSourcesClose);
+    }
     ConvertUnixToWindows(unixPath, windowsPath);
     return 3; // it never got there
 }
