@@ -25,6 +25,10 @@ ConversionDirection ProbeConversionDirection(const char *windowsPath, const char
 // user (owned by owner) that the pair cannot be used.
 void RunConversion(HWND owner, const char *windowsPath, const char *unixPath);
 
+// Drops the input made while the work ran, once it is done and before
+// anything is said about it; the converters and RunConversion's warning do.
+void DropInputMadeWhileBusy(void);
+
 // Each reads the whole source, converts it in memory, and writes it to a
 // destination that must not exist yet. A failure is reported to the user and
 // leaves no destination behind, or says that one remains; the source is

@@ -457,6 +457,7 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
 
 static void ReportOutcome(ConversionOutcome outcome)
 {
+    DropInputMadeWhileBusy();
     const char *text = NULL;
     switch (outcome) {
     case kCannotReadSource:

@@ -22,6 +22,29 @@ ConversionDirection ProbeConversionDirection(const char *windowsPath, const char
     return windowsExists ? WindowsToUnix : UnixToWindows;
 }
 
+// Keys pressed and clicks made while the work ran waited in the queue, and
+// would be taken now by whatever has the focus: by the message about the
+// work, which an Enter or Esc typed ahead would close unread, so that a
+// failure passed for the silent success; or, after a success, by the
+// window, where a second Convert would report that both files exist. The
+// wait cursor said Pelmora was busy, so they are dropped: keys, mouse in the
+// client area and on the frame (a click on the close box, as Alt+F4 goes
+// with the keys), and touch and pen, which Windows turns into clicks. The
+// ranges are written out, since MinGW's WM_MOUSELAST depends on the Windows
+// version targeted.
+void DropInputMadeWhileBusy(void)
+{
+    static const UINT kInput[][2] = {{0x100, 0x109}, {0xA0, 0xAD}, {0x200, 0x20E}, {0x240, 0x24F}};
+    MSG message;
+    for (size_t i = 0; i < sizeof kInput / sizeof kInput[0]; ++i)
+        while (PeekMessageA(&message, NULL, kInput[i][0], kInput[i][1], PM_REMOVE))
+            if (message.message == WM_QUIT) {
+                // Returned whatever the filter; it belongs to whoever asked to quit.
+                PostQuitMessage((int)message.wParam);
+                return;
+            }
+}
+
 void RunConversion(HWND owner, const char *windowsPath, const char *unixPath)
 {
     switch (ProbeConversionDirection(windowsPath, unixPath)) {
@@ -32,6 +55,7 @@ void RunConversion(HWND owner, const char *windowsPath, const char *unixPath)
         ConvertUnixToWindows(unixPath, windowsPath);
         break;
     default:
+        DropInputMadeWhileBusy();
         MessageBoxA(owner, "Neither (or both) of the files\nyou specified exists.", "Error", MB_OK | MB_ICONWARNING);
         break;
     }

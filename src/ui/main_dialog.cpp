@@ -215,25 +215,6 @@ void BrowseForPath(HWND dialog, OPENFILENAMEA *fileDialog, int targetField, char
         CloseHandle(otherFile);
 }
 
-// Presses made while a conversion ran waited in the queue, and would run
-// now: a second Convert would then report that both files exist, after a
-// copy that worked. The wait cursor said Pelmora was busy, so they are
-// dropped: keys, mouse in the client area, and mouse on the frame (a click on
-// the close box, as Alt+F4 goes with the keys). The ranges are written out,
-// since MinGW's WM_MOUSELAST depends on the Windows version targeted.
-static void DropPressesMadeWhileBusy(void)
-{
-    static const UINT kInput[][2] = {{0x100, 0x109}, {0xA0, 0xAD}, {0x200, 0x20E}};
-    MSG message;
-    for (size_t i = 0; i < sizeof kInput / sizeof kInput[0]; ++i)
-        while (PeekMessageA(&message, NULL, kInput[i][0], kInput[i][1], PM_REMOVE))
-            if (message.message == WM_QUIT) {
-                // Returned whatever the filter; it belongs to whoever asked to quit.
-                PostQuitMessage((int)message.wParam);
-                return;
-            }
-}
-
 static void RunMainCommand(HWND dialog, int command, int notification)
 {
     PathBuffer windowsPath = {0};
@@ -262,9 +243,9 @@ static void RunMainCommand(HWND dialog, int command, int notification)
         // The window answers nothing while the work runs, so the pointer
         // says it is busy. No message is retrieved meanwhile, so nothing
         // sets the pointer back before it is restored here.
+        // Input made meanwhile is dropped when the work is done.
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
         RunConversion(dialog, windowsPath, unixPath);
-        DropPressesMadeWhileBusy();
         SetCursor(previous);
         break;
     }
