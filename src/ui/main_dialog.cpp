@@ -148,13 +148,18 @@ static int FieldNearer(HWND dialog, LONG y)
     return y < middle ? IDC_WINDOWS_PATH : IDC_UNIX_PATH;
 }
 
-// The first file of a drop goes into the field nearer the drop point; the
-// user still presses Convert. Explorer hands names over in Unicode. A name
-// too long for the field is not cut, and not used.
+// The first file of a drop goes into the field nearer the pointer; the
+// user still presses Convert. The drop's own point is not used: Explorer
+// reckons it in its own pixels, and on a scaled display Windows stretches
+// this window, which declares no DPI awareness, so the two disagree. Where
+// the pointer was when the drop was posted is told in this window's pixels.
+// Explorer hands names over in Unicode. A name too long for the field is
+// not cut, and not used.
 static void TakeDroppedFile(HWND dialog, HDROP drop)
 {
-    POINT point = {0, 0};
-    DragQueryPoint(drop, &point); // the point holds even for a drop outside the client area
+    const DWORD position = GetMessagePos();
+    POINT point = {(short)LOWORD(position), (short)HIWORD(position)};
+    ScreenToClient(dialog, &point); // above the client area, y is negative
     const int field = FieldNearer(dialog, point.y);
     if (DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0) != 0) {
         WCHAR wide[kPathBufferSize];

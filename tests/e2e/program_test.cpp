@@ -183,13 +183,17 @@ TEST_F(Program, ConverterFailureIsReportedWithoutOwner)
     EXPECT_EQ(ConvertAndReadMessage().text, kNeitherOrBoth);
 }
 
-TEST_F(Program, AFileDroppedOnTheWindowFillsTheNearerField)
+TEST_F(Program, AFileDroppedOnTheWindowFillsTheFieldNearerThePointer)
 {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == NULL)
         GTEST_SKIP() << "the drop is made in the program's memory, not as a global memory block, which only "
                         "Wine's DragFinish frees without harm";
+    // The pointer over the Unix field; the drop's own point, which a scaled
+    // display puts in the dropping program's pixels, over the Windows field.
     RECT field;
     GetWindowRect(GetDlgItem(app_.main, IDC_UNIX_PATH), &field);
+    ASSERT_TRUE(MovePointerTo({(field.left + field.right) / 2, (field.top + field.bottom) / 2}));
+    GetWindowRect(GetDlgItem(app_.main, IDC_WINDOWS_PATH), &field);
     MapWindowPoints(NULL, app_.main, (POINT *)&field, 2);
     const POINT point = {(field.left + field.right) / 2, (field.top + field.bottom) / 2};
     const std::string name = Name("dropped.txt");

@@ -105,6 +105,36 @@ unsigned long OpenHandleCount()
     return mine;
 }
 
+// Where a message posted now finds the pointer, as a drop's message does.
+static POINT PointerInAPostedMessage()
+{
+    MSG message;
+    ZeroMemory(&message, sizeof message);
+    PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
+    while (PeekMessageA(&message, (HWND)-1, WM_NULL, WM_NULL, PM_REMOVE) && message.message != WM_NULL) {
+    }
+    return message.pt;
+}
+
+testing::AssertionResult MovePointerTo(POINT point)
+{
+    // Under Wine, the display's own events about the pointer, taken late,
+    // can put it back where it was: so it is moved until a posted message
+    // finds it there twice, 50 ms apart.
+    POINT seen = {-1, -1};
+    int agreed = 0;
+    for (const DWORD start = GetTickCount(); agreed < 2 && GetTickCount() - start < 5000; Sleep(50)) {
+        seen = PointerInAPostedMessage();
+        agreed = seen.x == point.x && seen.y == point.y ? agreed + 1 : 0;
+        if (agreed == 0)
+            SetCursorPos(point.x, point.y);
+    }
+    if (agreed == 2)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the pointer is at " << seen.x << "," << seen.y << ", not " << point.x << ","
+                                       << point.y;
+}
+
 std::vector<unsigned char> DropFilesBlock(POINT point, bool onCaption, const std::vector<std::wstring> &names)
 {
     DROPFILES header;

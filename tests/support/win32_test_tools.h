@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ void *ReplaceImport(const char *dll, const char *function, void *replacement);
 
 // The handles this process has open.
 unsigned long OpenHandleCount();
+
+// Moves the pointer to a point of the screen and waits until the system
+// says it is there; false, with what it saw, after the bound.
+testing::AssertionResult MovePointerTo(POINT point);
 
 // The block an HDROP handle holds, as Explorer makes it: a DROPFILES record
 // with the drop point, then the names in UTF-16, each with its NUL, and one

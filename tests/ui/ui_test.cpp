@@ -212,12 +212,12 @@ std::vector<CapturedMessage> RunQueue(HWND dialog)
     return EndMessageCapture();
 }
 
-TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
+TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerThePointer)
 {
     const std::wstring tooLong = L"C:\\" + std::wstring(300, L'n') + L".txt";
     const std::wstring onePast = L"C:\\" + std::wstring(253, L'n') + L".txt"; // 260 characters
     const struct {
-        int at;       // the drop point is this control's centre
+        int at;       // the pointer is over this control's centre
         bool caption; // or above the window's client area
         std::vector<std::wstring> names;
         int field;
@@ -239,14 +239,21 @@ TEST_F(MainDialog, ADroppedFileGoesWholeIntoTheFieldNearerTheDrop)
         RECT rect;
         GetWindowRect(GetDlgItem(dialog_, c.at), &rect);
         MapWindowPoints(NULL, dialog_, (POINT *)&rect, 2);
-        const POINT point = {(rect.left + rect.right) / 2, c.caption ? -8 : (rect.top + rect.bottom) / 2};
-        const std::vector<unsigned char> block = DropFilesBlock(point, c.caption, c.names);
+        POINT pointer = {(rect.left + rect.right) / 2, c.caption ? -8 : (rect.top + rect.bottom) / 2};
+        ClientToScreen(dialog_, &pointer);
+        ASSERT_TRUE(MovePointerTo(pointer));
+        // The drop's own point, which a scaled display puts in other pixels,
+        // is over the other field.
+        GetWindowRect(GetDlgItem(dialog_, c.field == IDC_WINDOWS_PATH ? IDC_UNIX_PATH : IDC_WINDOWS_PATH), &rect);
+        MapWindowPoints(NULL, dialog_, (POINT *)&rect, 2);
+        const POINT elsewhere = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        const std::vector<unsigned char> block = DropFilesBlock(elsewhere, false, c.names);
         HGLOBAL drop = GlobalAlloc(GMEM_MOVEABLE, block.size());
         std::memcpy(GlobalLock(drop), block.data(), block.size());
         GlobalUnlock(drop);
-        BeginMessageCapture();
-        SendMessageA(dialog_, WM_DROPFILES, (WPARAM)drop, 0);
-        const std::vector<CapturedMessage> told = EndMessageCapture();
+        // Posted, as Windows posts a drop: it carries where the pointer was.
+        PostMessageA(dialog_, WM_DROPFILES, (WPARAM)drop, 0);
+        const std::vector<CapturedMessage> told = RunQueue(dialog_);
         EXPECT_EQ(GlobalSize(drop), 0u) << "DragFinish was not called";
         char windowsText[300] = "", unixText[300] = "";
         GetDlgItemTextA(dialog_, IDC_WINDOWS_PATH, windowsText, sizeof windowsText);
