@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <string.h>
 // Defines the GUIDs that oleacc.h declares, here, rather than linking a
 // library for them.
 #include <initguid.h>
@@ -80,8 +81,9 @@ static void WarnOwnedBy(HWND dialog, const char *text)
 }
 
 // What becomes of a name given in Unicode (a field's text, a dropped file,
-// a pasted path) as a path in the ANSI code page.
-enum PathFate { kPathFits, kPathTooLong, kPathHasCharactersNotInCodePage };
+// a pasted path) as a path in the ANSI code page: it fits, is too long, or
+// has characters the code page lacks (or, at Convert, a stream's colon).
+enum PathFate { kPathFits, kPathTooLong, kPathHasCharactersPelmoraCannotUse };
 
 // Without best fit: a character that the code page lacks would otherwise
 // become a look-alike ('ł' an 'l', a division slash a '/') that names
@@ -99,12 +101,12 @@ static PathFate MakeAnsiPath(const WCHAR *name, int length, char *path)
                                             kPathBufferSize - 1, NULL, utf8 ? NULL : &usedDefault);
     if (written == 0) {
         path[0] = '\0';
-        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kPathTooLong : kPathHasCharactersNotInCodePage;
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kPathTooLong : kPathHasCharactersPelmoraCannotUse;
     }
     path[written] = '\0';
     if (usedDefault) {
         path[0] = '\0';
-        return kPathHasCharactersNotInCodePage;
+        return kPathHasCharactersPelmoraCannotUse;
     }
     return kPathFits;
 }
@@ -115,7 +117,7 @@ static int TellWhyNotUsed(HWND dialog, PathFate fate)
 {
     if (fate == kPathTooLong)
         WarnOwnedBy(dialog, "A path can have at most 259 characters.\nThis one is longer, so it was not used.");
-    else if (fate == kPathHasCharactersNotInCodePage)
+    else if (fate == kPathHasCharactersPelmoraCannotUse)
         WarnOwnedBy(dialog, "This file name has characters that Pelmora cannot use.");
     return fate == kPathFits;
 }
@@ -192,6 +194,27 @@ static PathFate ReadField(HWND dialog, int field, char *path)
     return MakeAnsiPath(name, length, path);
 }
 
+// A colon anywhere but after a drive letter at the start (C:, \\?\C:,
+// \\.\C:) names a stream: run-10:30.log would make an empty run-10 and hide
+// the copy in it, and notes.txt:copy would write into the source itself.
+// No byte of a double-byte character is a colon, so it is found as a byte.
+static int NamesAStream(const char *path)
+{
+    const int prefixed = path[0] == '\\' && path[1] == '\\' && (path[2] == '?' || path[2] == '.') && path[3] == '\\';
+    const char *drive = path + (prefixed ? 4 : 0);
+    const char letter = (char)(drive[0] | 0x20);
+    const char *rest = letter >= 'a' && letter <= 'z' && drive[1] == ':' ? drive + 2 : path;
+    return strchr(rest, ':') != NULL;
+}
+
+// A field's name as Convert takes it: as the field shows it, and a file's
+// own name, not one of its streams.
+static PathFate ReadNameToConvert(HWND dialog, int field, char *path)
+{
+    const PathFate fate = ReadField(dialog, field, path);
+    return fate == kPathFits && NamesAStream(path) ? kPathHasCharactersPelmoraCannotUse : fate;
+}
+
 void BrowseForPath(HWND dialog, OPENFILENAMEA *fileDialog, int targetField, char *targetBuffer, int otherField,
                    char *otherBuffer)
 {
@@ -242,8 +265,8 @@ static void RunMainCommand(HWND dialog, int command, int notification)
         BrowseForPath(dialog, &fileDialog, IDC_UNIX_PATH, unixPath, IDC_WINDOWS_PATH, windowsPath);
         break;
     case IDC_CONVERT: {
-        if (!TellWhyNotUsed(dialog, ReadField(dialog, IDC_WINDOWS_PATH, windowsPath)) ||
-            !TellWhyNotUsed(dialog, ReadField(dialog, IDC_UNIX_PATH, unixPath)))
+        if (!TellWhyNotUsed(dialog, ReadNameToConvert(dialog, IDC_WINDOWS_PATH, windowsPath)) ||
+            !TellWhyNotUsed(dialog, ReadNameToConvert(dialog, IDC_UNIX_PATH, unixPath)))
             break;
         // The window answers nothing while the work runs, so the pointer
         // says it is busy. No message is retrieved meanwhile, so nothing

@@ -293,9 +293,16 @@ TEST_F(MainDialog, ConvertUsesTheNamesTheFieldsShowOrSaysWhyNot)
         std::vector<std::string> opened;    // the names the probe got
         const char *told;
     } cases[] = {
-        {CP_ACP, L"C:\\plain.txt", L" D:\\unix.txt", {"C:\\plain.txt", " D:\\unix.txt"}, kNeitherOrBoth},
-        // As Explorer's "Copy as path" puts it; a lone quote is no pair.
+        {CP_ACP, L"C:\\plain.txt", L" unix.txt", {"C:\\plain.txt", " unix.txt"}, kNeitherOrBoth},
+        // As Explorer's "Copy as path" puts it; a lone quote is no pair, nor
+        // is one at the start alone.
         {CP_ACP, L"\"C:\\quoted.txt\"", L"\"", {"C:\\quoted.txt", "\""}, kNeitherOrBoth},
+        {CP_ACP, L"\"C:\\dir\\a.txt", L"b.txt", {}, kCannotUse}, // kept whole, its colon is no drive's
+        // A colon after a drive letter at the start is the only one a name
+        // may have; any other names a stream, of the source itself here.
+        {CP_ACP, L"\\\\?\\C:\\a.txt", L"c:b.txt", {"\\\\?\\C:\\a.txt", "c:b.txt"}, kNeitherOrBoth},
+        {CP_ACP, L"C:\\logs\\notes.txt", L"C:\\logs\\run-10:30.log", {}, kCannotUse},
+        {CP_ACP, L"notes.txt:copy", L"notes.txt", {}, kCannotUse},
         {CP_ACP, L"C:\\plain.txt", L"D:\\typed-\u0142.txt", {}, kCannotUse},
         // 260 bytes, at two bytes for each あ.
         {932, L"C:\\" + std::wstring(126, L'\u3042') + L"a.txt", L"", {}, kTooLongNotUsed},
