@@ -34,13 +34,10 @@ static const char *const kLoadedByBareName[] = {"userenv",   "setupapi", "apphel
                                                 "dwmapi",    "cryptbase", "oleacc", "clbcatq",
                                                 "version",   "uxtheme",  "msimg32"};
 
-// Every call here is looked up at run time: XP's loader refuses to start a
-// program that imports a function its kernel32 lacks. Through a generic
-// function pointer, the one cast from FARPROC that no compiler warns about.
-static void (*FindKernel32Call(const char *name))(void)
+SystemCall FindSystemCall(const char *dll, const char *name)
 {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    return kernel32 != NULL ? (void (*)(void))GetProcAddress(kernel32, name) : NULL;
+    HMODULE module = GetModuleHandleA(dll);
+    return module != NULL ? (SystemCall)GetProcAddress(module, name) : NULL;
 }
 
 // Loads each DLL of the list from the system folder, so that a later load by
@@ -68,7 +65,7 @@ void RestrictDllSearch(void)
 {
     // Takes only the current folder out of the search (after a file dialog,
     // the folder last browsed); it does nothing against the program's folder.
-    SetDllDirectoryCall setDllDirectory = (SetDllDirectoryCall)FindKernel32Call("SetDllDirectoryA");
+    SetDllDirectoryCall setDllDirectory = (SetDllDirectoryCall)FindSystemCall("kernel32.dll", "SetDllDirectoryA");
     if (setDllDirectory != NULL)
         setDllDirectory("");
     // Windows 8 on, and 7 and Vista with update KB2533623, have the call.
@@ -76,7 +73,7 @@ void RestrictDllSearch(void)
     // objects are suspected of failing after it there. Where it is missing,
     // left out or fails, the system's copies are loaded first instead.
     SetDefaultDllDirectoriesCall setDefaultDllDirectories =
-        (SetDefaultDllDirectoriesCall)FindKernel32Call("SetDefaultDllDirectories");
+        (SetDefaultDllDirectoriesCall)FindSystemCall("kernel32.dll", "SetDefaultDllDirectories");
     const int vista = LOWORD(GetVersion()) == 0x0006;
     if (vista || setDefaultDllDirectories == NULL || !setDefaultDllDirectories(kSystemFolderOnly))
         LoadSystemCopies();

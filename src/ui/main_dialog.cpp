@@ -61,6 +61,30 @@ static void DescribeBrowseButtons(HWND dialog)
         names->Release();
 }
 
+// Windows keeps a program of lower integrity from sending a few messages to
+// one of higher, among them those of a drop: so a Pelmora run as
+// administrator would show Explorer's no-drop cursor unless it lets them
+// through. Windows 7 on can allow them for one window, Vista for the whole
+// process, XP has no such wall. A refusal is passed by: drops are a help,
+// never the only way to name a file.
+static void AllowDropsFromLesserPrograms(HWND dialog)
+{
+    typedef BOOL(WINAPI * WindowFilterCall)(HWND window, UINT message, DWORD action, void *status);
+    typedef BOOL(WINAPI * ProcessFilterCall)(UINT message, DWORD flag);
+    // WM_COPYGLOBALDATA (0x49), which carries the dropped names, is in no
+    // header.
+    static const UINT kDropMessages[] = {WM_DROPFILES, WM_COPYDATA, 0x0049};
+    const WindowFilterCall forWindow =
+        (WindowFilterCall)FindSystemCall("user32.dll", "ChangeWindowMessageFilterEx");
+    const ProcessFilterCall forProcess = (ProcessFilterCall)FindSystemCall("user32.dll", "ChangeWindowMessageFilter");
+    for (size_t i = 0; i < sizeof kDropMessages / sizeof kDropMessages[0]; ++i) {
+        if (forWindow != NULL)
+            forWindow(dialog, kDropMessages[i], 1 /* MSGFLT_ALLOW */, NULL);
+        else if (forProcess != NULL)
+            forProcess(kDropMessages[i], 1 /* MSGFLT_ADD */);
+    }
+}
+
 static void InitMainDialog(HWND dialog)
 {
     HINSTANCE module = GetModuleHandleA(NULL);
@@ -72,6 +96,7 @@ static void InitMainDialog(HWND dialog)
     SendDlgItemMessageA(dialog, IDC_WINDOWS_PATH, EM_LIMITTEXT, kFieldLimit, 0);
     SendDlgItemMessageA(dialog, IDC_UNIX_PATH, EM_LIMITTEXT, kFieldLimit, 0);
     DragAcceptFiles(dialog, TRUE);
+    AllowDropsFromLesserPrograms(dialog);
     DescribeBrowseButtons(dialog);
 }
 

@@ -5,6 +5,13 @@
 #include <windows.h>
 #include <commdlg.h>
 
+// A function of a loaded system DLL, looked up at run time, since XP's
+// loader refuses to start a program that imports one its DLLs lack; NULL
+// where this Windows lacks it. Cast to the function's own type: a generic
+// function pointer is the one cast from FARPROC that no compiler warns about.
+typedef void (*SystemCall)(void);
+SystemCall FindSystemCall(const char *dll, const char *name);
+
 // Keeps DLLs that Windows' own DLLs load by bare name from being taken from
 // the program's folder. Called first thing, before any window is made.
 void RestrictDllSearch(void);

@@ -486,14 +486,26 @@ TEST(Entry, MainWindowThatCannotBeCreatedIsReportedAndEndsWithZero)
 // loads msimg32 by bare name as Windows' own DLLs do: without the guard,
 // after it, or after it on a Windows without SetDefaultDllDirectories. The
 // exit code says which copy came: 0 the planted one, 1 the one in the system
-// folder (kernel32's), 2 another or none.
+// folder (kernel32's), 2 another or none. Given a folder, it makes that the
+// current folder and loads from there a planted DLL of a name the system
+// lacks: 3 when it came.
 typedef FARPROC(WINAPI *GetProcAddressFunction)(HMODULE, LPCSTR);
 GetProcAddressFunction g_realGetProcAddress = NULL;
+const char kPlantedInCurrentFolder[] = "pelmora-planted.dll";
+// Windows takes the current folder out of the search for SetDllDirectory("");
+// Wine keeps it there, but leaves it out once a folder is named, so an empty
+// one is named instead.
+std::string g_emptyFolder;
+BOOL WINAPI SetDllDirectoryAsWindowsDoes(LPCSTR folder)
+{
+    return SetDllDirectoryA(folder != NULL && folder[0] == '\0' ? g_emptyFolder.c_str() : folder);
+}
 FARPROC WINAPI GetProcAddressOfAnOlderWindows(HMODULE module, LPCSTR name)
 {
-    return HIWORD((ULONG_PTR)name) != 0 && std::strcmp(name, "SetDefaultDllDirectories") == 0
-               ? NULL
-               : g_realGetProcAddress(module, name);
+    const bool named = HIWORD((ULONG_PTR)name) != 0;
+    if (named && std::strcmp(name, "SetDllDirectoryA") == 0)
+        return (FARPROC)(void (*)(void))SetDllDirectoryAsWindowsDoes;
+    return named && std::strcmp(name, "SetDefaultDllDirectories") == 0 ? NULL : g_realGetProcAddress(module, name);
 }
 
 std::string FolderOf(HMODULE module)
@@ -503,15 +515,20 @@ std::string FolderOf(HMODULE module)
     return std::filesystem::path(path).parent_path().string();
 }
 
-int LoadPlantedNameByBareName(const std::string &guard)
+int LoadPlantedNameByBareName(const std::string &guard, const char *currentFolder)
 {
+    g_emptyFolder = FolderOf(NULL) + "\\no-dlls";
     if (guard == "older-windows")
         g_realGetProcAddress = (GetProcAddressFunction)ReplaceImport("kernel32.dll", "GetProcAddress",
                                                                      (void *)GetProcAddressOfAnOlderWindows);
+    if (currentFolder != NULL)
+        SetCurrentDirectoryA(currentFolder);
     if (guard != "none")
         RestrictDllSearch();
-    HMODULE loaded = LoadLibraryA("msimg32.dll");
+    HMODULE loaded = LoadLibraryA(currentFolder != NULL ? kPlantedInCurrentFolder : "msimg32.dll");
     const std::string folder = loaded != NULL ? FolderOf(loaded) : "";
+    if (currentFolder != NULL)
+        return loaded != NULL && lstrcmpiA(folder.c_str(), currentFolder) == 0 ? 3 : 2;
     return lstrcmpiA(folder.c_str(), FolderOf(NULL).c_str()) == 0                           ? 0
            : lstrcmpiA(folder.c_str(), FolderOf(GetModuleHandleA("kernel32.dll")).c_str()) == 0 ? 1
                                                                                                  : 2;
@@ -523,20 +540,31 @@ TEST(DllSearch, APlantedDllIsTakenOnlyWithoutTheGuard)
     char self[MAX_PATH] = "";
     GetModuleFileNameA(NULL, self, MAX_PATH);
     const std::string copy = Narrow(dir / "pelmora_ui_tests.exe");
+    const std::string planted = FolderOf(NULL) + "\\planted\\msimg32.dll";
+    std::filesystem::create_directories(dir / "no-dlls");
+    std::filesystem::create_directories(dir / "current");
     ASSERT_TRUE(CopyFileA(self, copy.c_str(), TRUE));
-    ASSERT_TRUE(CopyFileA((FolderOf(NULL) + "\\planted\\msimg32.dll").c_str(), Narrow(dir / "msimg32.dll").c_str(), TRUE));
+    ASSERT_TRUE(CopyFileA(planted.c_str(), Narrow(dir / "msimg32.dll").c_str(), TRUE));
+    ASSERT_TRUE(CopyFileA(planted.c_str(), Narrow(dir / "current" / kPlantedInCurrentFolder).c_str(), TRUE));
     // Wine takes its own msimg32 before one beside the program unless told
     // otherwise; Windows takes the one beside it, which this makes Wine do.
     char overrides[512] = "";
     GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
     SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";msimg32=n,b").c_str());
-    for (const auto &c : {std::make_pair("none", 0ul), {"guard", 1ul}, {"older-windows", 1ul}}) {
+    const std::string current = " \"" + Narrow(dir / "current") + "\"";
+    const struct {
+        std::string arguments;
+        DWORD code;
+    } cases[] = {{"none", 0}, {"guard", 1}, {"older-windows", 1},
+                 {"none" + current, 3}, {"guard" + current, 2}, {"older-windows" + current, 2}};
+    for (const auto &c : cases) {
         PROCESS_INFORMATION helper;
-        ASSERT_TRUE(StartTiedProcess(copy, std::string("--load-planted-name ") + c.first, &helper));
+        ASSERT_TRUE(StartTiedProcess(copy, "--load-planted-name " + c.arguments, &helper));
         DWORD code = 0xFFFFFFFFu;
-        EXPECT_EQ(WaitForSingleObject(helper.hProcess, 30000), WAIT_OBJECT_0) << c.first;
+        EXPECT_EQ(WaitForSingleObject(helper.hProcess, 30000), WAIT_OBJECT_0) << c.arguments;
         GetExitCodeProcess(helper.hProcess, &code);
-        EXPECT_EQ(code, c.second) << c.first << ": 0 is the planted copy, 1 the system's";
+        EXPECT_EQ(code, c.code) << c.arguments << ": 0 is the copy beside the program, 1 the system's, 3 the current "
+                                                  "folder's";
         TerminateProcess(helper.hProcess, 1);
         CloseHandle(helper.hThread);
         CloseHandle(helper.hProcess);
@@ -550,8 +578,8 @@ TEST(DllSearch, APlantedDllIsTakenOnlyWithoutTheGuard)
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && std::string(argv[1]) == "--load-planted-name")
-        return LoadPlantedNameByBareName(argv[2]);
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--load-planted-name")
+        return LoadPlantedNameByBareName(argv[2], argc == 4 ? argv[3] : NULL);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
