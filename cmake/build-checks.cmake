@@ -66,6 +66,26 @@ elseif(CMAKE_OBJDUMP)
   add_test(NAME ${header_check}
     COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" "-DEXECUTABLE=$<TARGET_FILE:Pelmora>"
             -P "${PROJECT_SOURCE_DIR}/cmake/check-exe-header.cmake")
+  # Its imports against the list of its width; and the check itself, shown
+  # refusing an import that the list lacks.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(allowed "${PROJECT_SOURCE_DIR}/cmake/imports-win64.txt")
+  else()
+    set(allowed "${PROJECT_SOURCE_DIR}/cmake/imports-win32.txt")
+  endif()
+  foreach(test IN ITEMS Build.ImportsOnlyWhatXpHas Build.ImportCheckRefusesAnUnlistedImport)
+    set(leave_out "")
+    if(test STREQUAL "Build.ImportCheckRefusesAnUnlistedImport")
+      set(leave_out "-DLEAVE_OUT=kernel32.dll!ReadFile")
+    endif()
+    add_test(NAME ${test}
+      COMMAND "${CMAKE_COMMAND}" "-DOBJDUMP=${CMAKE_OBJDUMP}" "-DEXECUTABLE=$<TARGET_FILE:Pelmora>"
+              "-DALLOWED=${allowed}" ${leave_out} -P "${PROJECT_SOURCE_DIR}/cmake/check-exe-imports.cmake")
+  endforeach()
+  set_tests_properties(Build.ImportCheckRefusesAnUnlistedImport PROPERTIES
+    PASS_REGULAR_EXPRESSION "imports what is not on[^!]*kernel32\\.dll!ReadFile\n")
+  # What ./build.sh release checks before it packs an executable.
+  set_tests_properties(${header_check} Build.ImportsOnlyWhatXpHas PROPERTIES LABELS exe)
 else()
   pelmora_skipped_check(${header_check} "no objdump was found to read the header")
 endif()

@@ -9,9 +9,10 @@
 #   SHA256SUMS                   both zips and both exes (win32/Pelmora.exe,
 #                                win64/Pelmora.exe), for sha256sum -c
 #   SHA256SUMS.asc               its OpenPGP signature, with PELMORA_SIGN_GPG_KEY
-# The same commit built with the same packages gives the same bytes: every
-# time stamp is the commit's own, the order is fixed, and zip stores no
-# extra fields, no owner and fixed permissions. With the publisher's
+# Each exe must first pass its build's checks labelled exe: its header and
+# its imports. The same commit built with the same packages gives the same
+# bytes: every time stamp is the commit's own, the order is fixed, and zip
+# stores no extra fields, no owner and fixed permissions. With the publisher's
 # certificate (PELMORA_SIGN_PKCS11_MODULE, PELMORA_SIGN_CERT and
 # PELMORA_SIGN_KEY for a key in a token; or PELMORA_SIGN_PKCS12), both exes
 # are signed first (README.md, "Signing a release"); only the signature then
@@ -65,6 +66,12 @@ zips=("Pelmora-$version-win32.zip" "Pelmora-$version-win64.zip")
 # this one fail; what it makes is moved in only once all of it is made.
 mkdir -p "$out"
 rm -f "${zips[@]/#/$out/}" "$out/SHA256SUMS" "$out/SHA256SUMS.asc"
+# An executable that fails the checks of what its header asks of Windows
+# and of what it imports is not packed.
+for from in "$build" "$build64"; do
+  ctest --test-dir "$from" -L '^exe$' --no-tests=error --output-on-failure >"$stage/checks.log" 2>&1 ||
+    { cat "$stage/checks.log" >&2; echo "$from/Pelmora.exe fails its checks, so it is not packed" >&2; exit 1; }
+done
 signer="none: Pelmora.exe is not signed"
 mkdir "$stage/win32" "$stage/win64"
 if [ ${#sign[@]} -gt 0 ]; then
