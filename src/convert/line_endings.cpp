@@ -14,7 +14,7 @@ static const unsigned char kLf = 0x0A;
 
 TextEncoding DetectTextEncoding(const unsigned char *source, uint32_t size)
 {
-    // UTF-32LE first: its mark begins with the UTF-16LE one.
+    // UTF-32LE first: its byte-order mark begins with the UTF-16LE one.
     if (size >= 4 && source[0] == 0xFF && source[1] == 0xFE && source[2] == 0 && source[3] == 0)
         return kUtf32Le;
     if (size >= 4 && source[0] == 0 && source[1] == 0 && source[2] == 0xFE && source[3] == 0xFF)

@@ -275,7 +275,7 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
     const int usb = 7, busNotTold = -1;
     const unsigned closeFails = kStandInClosingAWrittenFileFails;
     const unsigned markFails = kStandInMarkingForDeletionFails;
-    const unsigned clearFails = kStandInClearingTheMarkFails;
+    const unsigned clearFails = kStandInClearingTheDeletionMarkFails;
     const unsigned flushFails = kStandInFlushingFails;
     const struct {
         bool writeFails;
@@ -289,7 +289,7 @@ TEST_F(Conversion, CopyThatCannotBeFinishedIsRemovedOrSaidToRemain)
         {true, 0, DRIVE_FIXED, kCannotWrite, false},
         {false, markFails, DRIVE_FIXED, kCopyRemains, false}, // refused before anything was written
         {false, clearFails, DRIVE_FIXED, kCannotWrite, false},
-        {false, kStandInClearingTheMarkIsIgnored, DRIVE_FIXED, kCannotWrite, false},
+        {false, kStandInClearingTheDeletionMarkIsIgnored, DRIVE_FIXED, kCannotWrite, false},
         {false, flushFails, DRIVE_REMOTE, kCannotWrite, false},
         {false, flushFails, DRIVE_REMOVABLE, kCannotWrite, false},
         {false, flushFails, DRIVE_UNKNOWN, kCannotWrite, false},

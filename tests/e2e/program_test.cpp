@@ -112,7 +112,7 @@ TEST_F(Program, ADownloadedFileKeepsItsMarkOfTheWeb)
 
 TEST_F(Program, Utf16TextConvertsBothWaysInItsOwnUnits)
 {
-    // As Notepad saves "Unicode": the mark, then UTF-16LE. U+010A holds the
+    // As Notepad saves "Unicode": the byte-order mark, then UTF-16LE. U+010A holds the
     // byte 0A, which must not be taken for an LF.
     const std::string windowsText = Utf16(false, u"\uFEFFline one\r\nline two \u010A\r\n");
     const std::string unixText = Utf16(false, u"\uFEFFline one\nline two \u010A\n");

@@ -81,7 +81,7 @@ LONG NTAPI FileInformationRefused(HANDLE, void *, void *, ULONG, int)
     return (LONG)0xC0000121L;
 }
 
-FARPROC WINAPI GetProcAddressRefusingTheMark(HMODULE, LPCSTR)
+FARPROC WINAPI GetProcAddressRefusingTheDeletionMark(HMODULE, LPCSTR)
 {
     return (FARPROC)(void (*)(void))FileInformationRefused;
 }
@@ -379,7 +379,7 @@ TEST_F(Faults, NoOutcomeLeavesAHandleOpen)
         {"big.txt", "out.txt", NULL, NULL, NULL, kNoMemory, true},
         {"source.txt", "no-folder\\out.txt", NULL, NULL, NULL, kCannotCreate, false},
         {"source.txt", "out.txt", NULL, (void *)WriteFileFails, NULL, kCannotWrite, false},
-        {"source.txt", "out.txt", NULL, NULL, (void *)GetProcAddressRefusingTheMark, kCopyRemains, false},
+        {"source.txt", "out.txt", NULL, NULL, (void *)GetProcAddressRefusingTheDeletionMark, kCopyRemains, false},
     };
     // The first round lets the system set up what it keeps for later calls
     // (a message box's resources, say); the second is counted.

@@ -34,11 +34,11 @@ enum StandInFault {
     kStandInFlushingFails = 16,
     // No path's volume can be told.
     kStandInVolumesAreUnknown = 32,
-    // Clearing a file's deletion mark fails, and the mark stays.
-    kStandInClearingTheMarkFails = 64,
-    // Clearing a file's deletion mark reports success, yet the mark stays.
-    kStandInClearingTheMarkIsIgnored = 128,
-    // Creating a file's Zone.Identifier stream is refused.
+    // Clearing a file's deletion mark fails, and it stays.
+    kStandInClearingTheDeletionMarkFails = 64,
+    // Clearing a file's deletion mark reports success, yet it stays.
+    kStandInClearingTheDeletionMarkIsIgnored = 128,
+    // Creating a file's Zone.Identifier stream (its Mark of the Web) is refused.
     kStandInCreatingAMarkFails = 256,
     // No volume's attributes can be read through a file's handle.
     kStandInVolumeFlagsAreUnknown = 512

@@ -465,9 +465,9 @@ static LONG StandInNtSetInformationFile(HANDLE file, void *, void *information, 
     const bool doom = *(const BOOLEAN *)information != 0;
     if (doom && FaultIsSet(kStandInMarkingForDeletionFails))
         return (LONG)0xC0000121u; // STATUS_CANNOT_DELETE
-    if (!doom && FaultIsSet(kStandInClearingTheMarkFails))
+    if (!doom && FaultIsSet(kStandInClearingTheDeletionMarkFails))
         return (LONG)0xC0000001u; // STATUS_UNSUCCESSFUL
-    if (doom || !FaultIsSet(kStandInClearingTheMarkIsIgnored))
+    if (doom || !FaultIsSet(kStandInClearingTheDeletionMarkIsIgnored))
         open->doomed = doom;
     return 0;
 }
