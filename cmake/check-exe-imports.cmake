@@ -18,8 +18,11 @@ if(LEAVE_OUT)
   list(REMOVE_ITEM allowed "${LEAVE_OUT}")
 endif()
 
-# objdump -p: under each "DLL Name:", one line per function (its hint and
-# name), up to a blank line.
+# objdump -p: under each "DLL Name:", one line per function, up to a blank
+# line: its address, then (binutils 2.40) its hint and name, or (2.44) its
+# ordinal or "<none>", its hint and name. The name is the last word either
+# way; a function imported by ordinal alone shows a number there, which no
+# list holds.
 string(REPLACE "\n" ";" lines "${header}")
 set(dll "")
 set(imported "")
@@ -28,10 +31,14 @@ foreach(line IN LISTS lines)
     string(TOLOWER "${CMAKE_MATCH_1}" dll)
   elseif(line STREQUAL "")
     set(dll "")
-  elseif(dll AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([^ ]+)$")
+  elseif(dll AND line MATCHES "^\t[0-9a-f]+[ \t].*[ \t]([^ \t]+)$")
     list(APPEND imported "${dll}!${CMAKE_MATCH_1}")
   endif()
 endforeach()
+list(LENGTH imported count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no imports found in what ${OBJDUMP} -p printed for ${EXECUTABLE}: its listing is not read right")
+endif()
 
 set(unlisted "")
 foreach(function IN LISTS imported)
@@ -43,5 +50,4 @@ if(unlisted)
   message(FATAL_ERROR "${EXECUTABLE} imports what is not on ${ALLOWED}:${unlisted}\n"
                       "Look it up at run time, or, where XP has it, add it to the list.")
 endif()
-list(LENGTH imported count)
 message(STATUS "${EXECUTABLE}: each of its ${count} imports is on ${ALLOWED}")
