@@ -5,40 +5,25 @@
 #                       64-bit one
 #   ./build.sh build    build both, the 32-bit and the 64-bit Pelmora.exe
 #   ./build.sh release  the same builds, packed for download into dist/
-#   ./build.sh test   build natively (plain and sanitized), for 32- and 64-bit
-#                     Windows with MinGW-w64 and in MSVC mode, run every test
-#                     this machine can run and the checks in scripts/
+#   ./build.sh test     build natively (plain and sanitized), for 32- and
+#                       64-bit Windows with MinGW-w64 and in MSVC mode, and run
+#                       every test this machine can run: each preset's, then
+#                       the checks of the tools and of the release
 set -euo pipefail
 cd "$(dirname "$0")"
-. scripts/packages.sh
+. scripts/lib.sh
 
 say() { printf '\n== %s\n' "$*"; }
 
-# Starts a private X server unless one is given, and stops it on exit.
-xvfb_pid=""
+# A private X server unless one is given (or, with "private", always); it
+# is stopped on exit.
 skip_32_bit=""
 ensure_display() {
-  if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != private ]; then
-    return 0
+  if [ -z "${DISPLAY:-}" ] || [ "${1:-}" = private ]; then
+    pelmora_start_xvfb
   fi
-  local n
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && return 0
-      sleep 0.1
-    done
-  done
-  echo "cannot start Xvfb" >&2
-  exit 1
 }
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap '[ -z "$pelmora_xvfb_pid" ] || kill "$pelmora_xvfb_pid" 2>/dev/null || true' EXIT
 
 # A build folder is reused only when its last configure completed with the
 # compiler it names still the same, and with the same presets and toolchain
@@ -69,6 +54,16 @@ configure_preset() {
 
 build_preset() {
   cmake --build --preset "$1" -j "$(nproc)" "${@:2}"
+}
+
+# Configures, builds and runs the tests of a preset; cache settings may
+# follow. The Windows suites run two at a time: Wine's start-up is slow.
+test_preset() {
+  local jobs=()
+  case "$1" in windows*) jobs=(-j 2) ;; esac
+  configure_preset "$@"
+  build_preset "$1"
+  ctest --preset "$1" "${jobs[@]}"
 }
 
 # The 32-bit Windows suite runs only where this machine runs 32-bit code. A
@@ -113,10 +108,10 @@ case "${1:-}" in
     fi
     [ -z "$skip_32_bit" ] || echo "The 64-bit Pelmora.exe runs instead of the 32-bit one: $skip_32_bit."
     say "Starting $exe under Wine on display $DISPLAY"
-    if [ -n "$xvfb_pid" ]; then
+    if [ -n "$pelmora_xvfb_pid" ]; then
       echo "No DISPLAY was set, so Pelmora runs on a private Xvfb server, $DISPLAY, which nothing shows."
-      echo "A picture of it: DISPLAY=$DISPLAY import -window root pelmora.png (ImageMagick);"
-      echo "scripts/screenshot.sh retakes docs/main-window.png on a server of its own."
+      echo "A picture of it: DISPLAY=$DISPLAY import -window root pelmora.png (import is ImageMagick's:"
+      echo "apt-get install imagemagick); scripts/screenshot.sh retakes docs/main-window.png on a server of its own."
     fi
     echo "Pelmora runs until its window is closed; Ctrl-C stops it."
     cmake/wine-run.sh "$exe"
@@ -124,48 +119,37 @@ case "${1:-}" in
   test)
     pelmora_install_packages "${PELMORA_RUN_PACKAGES[@]}" "${PELMORA_TEST_PACKAGES[@]}" "${PELMORA_RELEASE_PACKAGES[@]}"
     say "Native build and unit tests"
-    configure_preset host
-    build_preset host
-    ctest --preset host
+    test_preset host
     say "Native build with AddressSanitizer and UndefinedBehaviorSanitizer; 30 s of fuzzing"
-    configure_preset sanitize
-    build_preset sanitize
-    ctest --preset sanitize
+    test_preset sanitize
     for preset in msvc msvc64; do
       say "MSVC-mode build ($preset): clang-cl, lld-link and llvm-rc against Wine's Windows SDK"
-      configure_preset "$preset"
-      build_preset "$preset"
-      ctest --preset "$preset"
+      test_preset "$preset"
     done
-    say "The Visual Studio route in MSVC mode: only compiler, linker and resource tools on the PATH"
-    scripts/check-msvc-route.sh
     say "64-bit Windows build with MinGW-w64; unit and end-to-end tests under Wine, the latter for both 64-bit executables"
-    configure_preset windows64 -DPELMORA_MSVC_EXE="$PWD/build/msvc64/Pelmora.exe"
-    build_preset windows64
     ensure_display private
-    ctest --preset windows64 -j 2
+    test_preset windows64 -DPELMORA_MSVC_EXE="$PWD/build/msvc64/Pelmora.exe"
     say "32-bit Windows build with MinGW-w64, the released one; its tests under Wine where this machine runs 32-bit code"
     configure_preset windows -DPELMORA_MSVC_EXE="$PWD/build/msvc/Pelmora.exe"
     build_preset windows --target pelmora_wine_probe
     probe_32_bit --tests
-    configure_preset windows -DPELMORA_MSVC_EXE="$PWD/build/msvc/Pelmora.exe" -DPELMORA_SKIP_WINE_TESTS="$skip_32_bit"
-    build_preset windows
-    ctest --preset windows -j 2
+    test_preset windows -DPELMORA_MSVC_EXE="$PWD/build/msvc/Pelmora.exe" -DPELMORA_SKIP_WINE_TESTS="$skip_32_bit"
     [ -z "$skip_32_bit" ] || echo "32-bit Windows suite skipped: $skip_32_bit; the 64-bit suite ran"
-    say "The 32-bit suite is skipped only where the kernel refuses 32-bit code"
-    scripts/check-wine-probe.sh build/windows/tests/pelmora_wine_probe.exe build/windows64/tests/pelmora_wine_probe.exe
-    say "SSE2 stays in its own object when the compiler is told to use it everywhere"
-    scripts/check-sse2-default-flags.sh
-    say "The Windows workflow's syntax"
-    scripts/check-workflow.sh
-    say "Every script LF in the index, and checked out as LF on Windows too"
-    scripts/check-script-line-ends.sh
-    say "Reproducibility: both Pelmora.exe and the release built again from a copy in another folder"
-    scripts/check-reproducible.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
-    say "A signed release, with throwaway keys: Authenticode with time stamps, the sums' signature, a key in a token"
-    scripts/check-signed-release.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
-    say "The same Pelmora.exe from a build folder that a failed configure left behind"
-    scripts/check-half-made-build.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
+    # The checks of the tools and of the release, registered with the
+    # released build, one by one by label.
+    while IFS='|' read -r label heading; do
+      say "$heading"
+      ctest --test-dir build/windows -L "^$label\$" --output-on-failure --no-tests=error
+    done <<'CHECKS'
+wine-probe|The 32-bit suite is skipped only where the kernel refuses 32-bit code
+msvc-route|The Visual Studio route in MSVC mode: only compiler, linker and resource tools on the PATH
+sse2-flags|SSE2 stays in its own object when the compiler is told to use it everywhere
+workflow|The Windows workflow's syntax
+line-ends|Every script LF in the index, and checked out as LF on Windows too
+reproducible|Reproducibility: both Pelmora.exe and the release built again from a copy in another folder
+signed-release|A signed release, with throwaway keys: Authenticode with time stamps, the sums' signature, a key in a token
+half-made-build|The same Pelmora.exe from a build folder that a failed configure left behind
+CHECKS
     ;;
   *)
     echo "usage: $0 run|test|build|release" >&2

@@ -2,26 +2,44 @@
 # Runs a Windows program under Wine, in a prefix of the build's own that
 # matches the program: a 64-bit program (PE machine x64) with Wine's 64-bit
 # loader in a 64-bit prefix, any other with the 32-bit loader in a 32-bit
-# prefix. The loaders are called by their own paths: Debian's wine, wineboot
-# and winepath scripts take the 32-bit loader whenever it is installed, even
-# where the kernel cannot run it. The prefix is made once, under a lock,
-# because parallel first starts of Wine race.
-# With --tests first, the prefix gets a virtual desktop: without a window
-# manager Wine waits up to two seconds for every window it hides, and every
-# message box a test closes would pay it.
+# prefix. This is the one place that knows Wine's loaders and Pelmora's
+# prefixes; every other script runs Wine through it. The loaders are called
+# by their own paths: Debian's wine, wineboot and winepath scripts take the
+# 32-bit loader whenever it is installed, even where the kernel cannot run
+# it. The prefix is made once, under a lock, because parallel first starts
+# of Wine race.
+#   cmake/wine-run.sh [--tests] [--kind-of PROGRAM.exe] [--if-ready] COMMAND [ARGUMENTS...]
+#   cmake/wine-run.sh [--tests] --kind-of PROGRAM.exe --stop
+# With --tests, the prefix gets a virtual desktop: without a window manager
+# Wine waits up to two seconds for every window it hides, and every message
+# box a test closes would pay it. With --kind-of, the loader and prefix are
+# PROGRAM.exe's and COMMAND may be one of Wine's own (winedbg.exe, say).
+# With --if-ready, a prefix not made yet is not made: the command fails with
+# exit 2. --stop ends the prefix's Wine server and everything it runs.
 # A kernel that runs no 32-bit code (ia32_emulation off) refuses the 32-bit
 # loader with "Exec format error"; then this says so on one line that begins
 # "wine-run.sh: this kernel runs no 32-bit code", and exits with 126.
 set -euo pipefail
+. "$(dirname "$0")/../scripts/lib.sh"
 desktop=0
-if [ "${1:-}" = "--tests" ]; then
-  desktop=1
-  shift
+kind_of=""
+if_ready=0
+stop=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tests) desktop=1; shift ;;
+    --kind-of) kind_of=${2:?--kind-of needs a program}; shift 2 ;;
+    --if-ready) if_ready=1; shift ;;
+    --stop) stop=1; shift ;;
+    *) break ;;
+  esac
+done
+if [ "$stop" = 1 ]; then
+  : "${kind_of:?usage: $0 [--tests] --kind-of PROGRAM.exe --stop}"
+else
+  : "${1:?usage: $0 [--tests] [--kind-of PROGRAM.exe] [--if-ready] COMMAND [ARGUMENTS...]}"
 fi
-program=${1:?usage: $0 [--tests] PROGRAM.exe [ARGUMENTS...]}
-header=$(od -An -tu4 -j60 -N4 "$program" 2>/dev/null | tr -d ' ' || true)
-machine=$(od -An -tx2 -j$((${header:-0} + 4)) -N2 "$program" 2>/dev/null | tr -d ' ' || true)
-if [ "$machine" = 8664 ]; then
+if [ "$(pelmora_pe_machine "${kind_of:-$1}")" = x86-64 ]; then
   loader=/usr/lib/wine/wine64
   export WINEARCH=win64 WINELOADER=$loader
   default_prefix="${TMPDIR:-/tmp}/pelmora-wine64-$(id -u)-$desktop"
@@ -34,7 +52,7 @@ else
   if ! refused=$("$loader" --version 2>&1 >/dev/null); then
     case "$refused" in
       *"Exec format error"*)
-        echo "wine-run.sh: this kernel runs no 32-bit code, so $program cannot run: $refused" >&2
+        echo "wine-run.sh: this kernel runs no 32-bit code, so ${kind_of:-$1} cannot run: $refused" >&2
         exit 126
         ;;
     esac
@@ -49,6 +67,14 @@ export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 ready="$WINEPREFIX/.pelmora-prefix-v3"
+if [ "$stop" = 1 ]; then
+  wineserver -k 2>/dev/null || true
+  exit 0
+fi
+if [ ! -f "$ready" ] && [ "$if_ready" = 1 ]; then
+  echo "wine-run.sh: the prefix $WINEPREFIX is not made yet" >&2
+  exit 2
+fi
 if [ ! -f "$ready" ]; then
   # Made here: Wine refuses to make a prefix itself in a folder the user does
   # not own, such as /tmp.

@@ -6,6 +6,7 @@
 # zero bytes that padded the file to a multiple of 8 before the signature.
 #   scripts/compare-release-exe.sh REBUILT RELEASED
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 rebuilt=${1:?usage: $0 REBUILT RELEASED}
 released=${2:?usage: $0 REBUILT RELEASED}
 differs() {
@@ -14,10 +15,10 @@ differs() {
 }
 # The PE header's place, then in it the checksum (88 bytes on) and the size
 # of the certificate table: 156 bytes on in a 32-bit header, 172 in a 64-bit
-# one (magic 0x20b), whose optional header has 16 bytes more before it.
-header=$(od -An -tu4 -j60 -N4 "$rebuilt" | tr -d ' ')
+# (PE32+) one, whose optional header has 16 bytes more before it.
+header=$(pelmora_pe_header "$rebuilt")
 table=156
-[ "$(od -An -tx2 -j$((header + 24)) -N2 "$rebuilt" | tr -d ' ')" = 020b ] && table=172
+[ "$(pelmora_pe_machine "$rebuilt")" = x86-64 ] && table=172
 signature_size=$(od -An -tu4 -j$((header + table)) -N4 "$released" | tr -d ' ')
 if [ "${signature_size:-0}" = 0 ]; then
   cmp "$rebuilt" "$released" || differs "not signed, yet not the same bytes"

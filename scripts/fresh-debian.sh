@@ -43,7 +43,7 @@ case "$release" in
 esac
 [ "$(id -u)" = 0 ] || { echo "$0 needs root (it runs debootstrap and chroot)" >&2; exit 1; }
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-. "$source_dir/scripts/window-listed.sh"
+. "$source_dir/scripts/lib.sh"
 
 say() { printf '\n== %s\n' "$*"; }
 now() { date +%s.%N; }
@@ -179,22 +179,19 @@ fresh_root() {
   mount -o remount,bind,ro "$root/mnt/pelmora-source"
   in_root "$root" git clone -q /mnt/pelmora-source /root/pelmora
   umount "$root/mnt/pelmora-source"
-  # e_machine, at byte 18, set to AArch64's 183.
-  cp "$root/bin/true" "$root/root/refused-wine32-loader"
-  printf '\267\000' | dd of="$root/root/refused-wine32-loader" bs=1 seek=18 conv=notrunc 2>/dev/null
+  pelmora_forge_refused_loader "$root/bin/true" "$root/root/refused-wine32-loader"
 }
 
 # Whether Pelmora's main window is up and visible in the run root: Wine's
-# debugger lists the prefix's windows once build.sh has made the prefix, the
-# 32-bit one or, where this kernel runs no 32-bit code, the 64-bit one.
+# debugger lists the windows of the prefix that build.sh made, once it has
+# made it, for the 32-bit Pelmora.exe or, where this kernel runs no 32-bit
+# code, the 64-bit one.
 window_is_up() {
-  local prefix loader
-  for prefix in /tmp/pelmora-wine-0-0:/usr/lib/wine/wine /tmp/pelmora-wine64-0-0:/usr/lib/wine/wine64; do
-    loader=${prefix#*:}
-    prefix=${prefix%%:*}
-    [ -f "$root$prefix/.pelmora-prefix-v3" ] || continue
-    in_root "$root" env WINEPREFIX="$prefix" WINEDEBUG=-all "$loader" winedbg.exe --command "info wnd" 2>/dev/null |
-      pelmora_window_listed && return 0
+  local exe
+  for exe in build/windows/Pelmora.exe build/windows64/Pelmora.exe; do
+    [ -f "$root/root/pelmora/$exe" ] || continue
+    in_root "$root" sh -c "cd /root/pelmora && cmake/wine-run.sh --kind-of $exe --if-ready winedbg.exe --command 'info wnd'" \
+      2>/dev/null | pelmora_window_listed && return 0
   done
   return 1
 }
@@ -223,7 +220,7 @@ fi
 echo "Pelmora's window is up after $(minutes "$run_seconds"); ending it"
 end_processes_in "$root"
 wait "$runner" 2>/dev/null || true
-versions=$(in_root "$root" sh -c '/usr/lib/wine/wine64 --version; x86_64-w64-mingw32-g++-posix -dumpfullversion; cmake --version | head -1' | paste -sd ' ')
+versions=$(in_root "$root" sh -c 'echo "Wine $(dpkg-query -W -f "\${Version}" wine)"; x86_64-w64-mingw32-g++-posix -dumpfullversion; cmake --version | head -1' | paste -sd ' ')
 run_started=$(grep -m 1 '^== Starting' "$logs/run.log" || true)
 started=$(now)
 in_root "$root" sh -c 'cd /root/pelmora && ./build.sh release' >"$logs/release.log" 2>&1 ||
@@ -237,7 +234,7 @@ started=$(now)
 status=0
 in_root "$root" sh -c 'cd /root/pelmora && ./build.sh test' >"$logs/test.log" 2>&1 || status=$?
 test_seconds=$(seconds_since "$started")
-grep -E '^== |tests passed|identical|not reproducible|suite skipped' "$logs/test.log" || true
+grep -E '^== |tests passed|tests failed|suite skipped' "$logs/test.log" || true
 if [ "$status" != 0 ]; then
   tail -40 "$logs/test.log" >&2
   echo "FAILED: ./build.sh test exited with $status after $(minutes "$test_seconds") (log: $logs/test.log)" >&2
@@ -249,15 +246,14 @@ clang_version=$(in_root "$root" clang --version | head -1)
 
 passes=0
 for run in $(seq "$windows_runs"); do
-  result=$(in_root "$root" sh -c '
+  result=$(in_root "$root" bash -c '
     cd /root/pelmora
-    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    sleep 1
-    DISPLAY=:97 ctest --preset windows64 -j 2 >/tmp/windows-run.log 2>&1 &&
-      DISPLAY=:97 ctest --preset windows -j 2 >>/tmp/windows-run.log 2>&1
+    . scripts/lib.sh
+    pelmora_start_xvfb
+    ctest --preset windows64 -j 2 >/tmp/windows-run.log 2>&1 &&
+      ctest --preset windows -j 2 >>/tmp/windows-run.log 2>&1
     status=$?
-    kill $xvfb
+    kill $pelmora_xvfb_pid
     grep "tests passed" /tmp/windows-run.log | paste -sd " "
     grep -c "(Skipped)" /tmp/windows-run.log | sed "s/$/ skipped/"
     grep -E "^[[:space:]]+[0-9]+ - " /tmp/windows-run.log

@@ -15,7 +15,7 @@
 # stores no extra fields, no owner and fixed permissions. With the publisher's
 # certificate (PELMORA_SIGN_PKCS11_MODULE, PELMORA_SIGN_CERT and
 # PELMORA_SIGN_KEY for a key in a token; or PELMORA_SIGN_PKCS12), both exes
-# are signed first (README.md, "Signing a release"); only the signature then
+# are signed first (docs/releasing.md, "Signing a release"); only the signature then
 # differs from a rebuild, which scripts/compare-release-exe.sh allows for.
 #   scripts/make-release.sh BUILD_DIR BUILD64_DIR OUT_DIR    (./build.sh release calls it)
 set -euo pipefail
@@ -148,6 +148,6 @@ if [ -n "${PELMORA_SIGN_GPG_KEY:-}" ]; then
 fi
 mv "${made[@]}" "$out/"
 [ ${#sign[@]} -gt 0 ] || [ -n "${PELMORA_SIGN_GPG_KEY:-}" ] ||
-  echo "This release is unsigned: see README.md, \"Signing a release\", for the certificate and key to sign it with."
+  echo "This release is unsigned: see docs/releasing.md, \"Signing a release\", for the certificate and key to sign it with."
 echo "${zips[*]/#/$out/}, and $out/SHA256SUMS${PELMORA_SIGN_GPG_KEY:+ with SHA256SUMS.asc}:"
 cat "$out/SHA256SUMS"

@@ -4,9 +4,9 @@
 # (Node.js is not one of the packages build.sh installs), or where npx cannot
 # fetch the validator (no way to the npm registry), the check says it was
 # skipped and why; a workflow that the validator rejects fails it.
-#   scripts/check-workflow.sh [workflow.yml...]
+#   tests/tools/check-workflow.sh [workflow.yml...]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 validator=@action-validator/cli@0.6.0
 if ! command -v npx >/dev/null; then
   echo "skipped: npx is not installed (Debian's nodejs and npm packages bring it)"

@@ -5,9 +5,9 @@
 # with the cross compilers off the PATH (each must fail), then build as
 # `./build.sh build` does; each Pelmora.exe must be byte for byte the given
 # clean build.
-#   scripts/check-half-made-build.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
+#   tests/release/check-half-made-build.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 exe=${1:?usage: $0 PATH/TO/32-BIT/Pelmora.exe PATH/TO/64-BIT/Pelmora.exe}
 exe64=${2:?usage: $0 PATH/TO/32-BIT/Pelmora.exe PATH/TO/64-BIT/Pelmora.exe}
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-half-made-XXXXXX")

@@ -2,9 +2,9 @@
 # Every shell script must be LF in the index and checked out as LF whatever
 # core.autocrlf says, which .gitattributes does with eol=lf: on Windows a
 # script with CR LF stops with "bash\r: No such file or directory".
-#   scripts/check-script-line-ends.sh
+#   tests/tools/check-script-line-ends.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   echo "skipped: not a git checkout, so there is no index to read"
   exit 0

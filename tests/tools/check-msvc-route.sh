@@ -6,9 +6,9 @@
 # folder of their own, with clang, which llvm-rc preprocesses with; PATH is
 # that folder and CMake and Ninja alone, and CMake is kept from searching
 # /usr/bin.
-#   scripts/check-msvc-route.sh
+#   tests/tools/check-msvc-route.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-msvc-route-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 clang=$(readlink -f "$(command -v clang)")

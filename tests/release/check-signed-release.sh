@@ -7,9 +7,11 @@
 # the throwaway key's, and fails for changed sums. Then the same with the key
 # in a PKCS#11 token (SoftHSM2). Nothing of the throwaway material outlives
 # the check: keys, token, time-stamp server and gpg-agent.
-#   scripts/check-signed-release.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
+#   tests/release/check-signed-release.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 
 # Run by socat for each connection: one HTTP request for an RFC 3161 time
 # stamp, answered by openssl's time-stamp authority.
@@ -78,7 +80,7 @@ EOF
 # The time-stamp server, on a free port of the loopback interface.
 for _ in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
-  socat "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork" "EXEC:$PWD/$0 --answer-time-stamp $dir" 2>/dev/null &
+  socat "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork" "EXEC:$self --answer-time-stamp $dir" 2>/dev/null &
   server=$!
   sleep 0.3
   kill -0 "$server" 2>/dev/null && break
@@ -142,7 +144,7 @@ scripts/compare-release-exe.sh "$exe" "$dir/dist/win32/Pelmora.exe"
 scripts/compare-release-exe.sh "$exe64" "$dir/dist/win64/Pelmora.exe"
 for built in "$exe" "$exe64"; do
   cp "$built" "$dir/rebuilt.exe"
-  header=$(od -An -tu4 -j60 -N4 "$built" | tr -d ' ')
+  header=$(pelmora_pe_header "$built")
   printf '\001' | dd of="$dir/rebuilt.exe" bs=1 seek=$((header + 92)) conv=notrunc 2>/dev/null
   ! scripts/compare-release-exe.sh "$dir/rebuilt.exe" "$dir/dist/$([ "$built" = "$exe" ] && echo win32 || echo win64)/Pelmora.exe" \
     2>/dev/null || fail "a byte changed beside the checksum of $built went unseen"

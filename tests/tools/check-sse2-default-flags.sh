@@ -2,9 +2,9 @@
 # MSYS2's i686 GCC uses SSE2 by default, and anyone may pass flags that do.
 # Configure the windows preset with such flags in a folder of its own, build
 # the program, and run the check that only the SSE2 object uses SSE registers.
-#   scripts/check-sse2-default-flags.sh
+#   tests/tools/check-sse2-default-flags.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 build=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-sse2-flags-XXXXXX")
 trap 'rm -rf "$build"' EXIT
 flags="-march=pentium4 -mfpmath=sse"

@@ -8,17 +8,16 @@
 #   to): it must fail, with exit 1. Each build's probe is given that prefix,
 #   but the 32-bit one's only where the kernel runs 32-bit code; elsewhere
 #   the refusal comes first, rightly.
-#   scripts/check-wine-probe.sh build/windows/tests/pelmora_wine_probe.exe build/windows64/tests/pelmora_wine_probe.exe
+#   tests/tools/check-wine-probe.sh build/windows/tests/pelmora_wine_probe.exe build/windows64/tests/pelmora_wine_probe.exe
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+. scripts/lib.sh
 probe32=${1:?usage: $0 PROBE32.exe PROBE64.exe}
 probe64=${2:?usage: $0 PROBE32.exe PROBE64.exe}
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelmora-wine-probe-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failed=0
-# e_machine, at byte 18, set to AArch64's 183.
-cp "$(type -P true)" "$work/refused-loader"
-printf '\267\000' | dd of="$work/refused-loader" bs=1 seek=18 conv=notrunc 2>/dev/null
+pelmora_forge_refused_loader "$(type -P true)" "$work/refused-loader"
 said=$(PELMORA_WINE32_LOADER="$work/refused-loader" WINEPREFIX="$work/unused" scripts/probe-wine.sh --tests "$probe32" 2>&1)
 status=$?
 echo "32-bit, a loader the kernel refuses: exit $status: $said"

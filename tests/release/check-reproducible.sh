@@ -6,9 +6,9 @@
 # can check a released executable by building its commit: the executables
 # are compared as a rebuilder compares a release
 # (scripts/compare-release-exe.sh).
-#   scripts/check-reproducible.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
+#   tests/release/check-reproducible.sh build/windows/Pelmora.exe build/windows64/Pelmora.exe
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 # Both releases unsigned, whatever the publisher's shell names to sign with.
 unset "${!PELMORA_SIGN_@}"
 exe=${1:?usage: $0 PATH/TO/32-BIT/Pelmora.exe PATH/TO/64-BIT/Pelmora.exe}
