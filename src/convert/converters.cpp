@@ -41,35 +41,23 @@ static ConversionOutcome QuerySourceSize(HANDLE source, uint32_t *size)
 // itself would be fine.
 static const uint32_t kLargestRequest = 16u << 20;
 
-static DWORD NextPiece(uint32_t left)
-{
-    return left < kLargestRequest ? left : kLargestRequest;
-}
+// Reads or writes the buffer whole, a piece at a time. Every piece must
+// come whole: a short one is a failure, as a short read of the whole file
+// would be.
+enum Transfer { kRead, kWrite };
 
-// Every piece must come whole: a short one is a failure, as a short read of
-// the whole file would be.
-static ConversionOutcome ReadWholeFile(HANDLE source, unsigned char *buffer, uint32_t size)
+static int TransferInPieces(HANDLE file, unsigned char *buffer, uint32_t size, Transfer transfer)
 {
     for (uint32_t done = 0; done < size;) {
-        const DWORD piece = NextPiece(size - done);
+        const DWORD piece = size - done < kLargestRequest ? size - done : kLargestRequest;
         DWORD transferred = 0;
-        if (!ReadFile(source, buffer + done, piece, &transferred, NULL) || transferred != piece)
-            return kCannotReadSource;
+        const BOOL moved = transfer == kWrite ? WriteFile(file, buffer + done, piece, &transferred, NULL)
+                                              : ReadFile(file, buffer + done, piece, &transferred, NULL);
+        if (!moved || transferred != piece)
+            return 0;
         done += piece;
     }
-    return kConverted;
-}
-
-static ConversionOutcome WriteWholeFile(HANDLE destination, const unsigned char *buffer, uint32_t size)
-{
-    for (uint32_t done = 0; done < size;) {
-        const DWORD piece = NextPiece(size - done);
-        DWORD transferred = 0;
-        if (!WriteFile(destination, buffer + done, piece, &transferred, NULL) || transferred != piece)
-            return kCannotWriteDestination;
-        done += piece;
-    }
-    return kConverted;
+    return 1;
 }
 
 static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncoding encoding,
@@ -120,7 +108,7 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
             outcome = kNotEnoughMemory;
     }
     if (outcome == kConverted) {
-        outcome = ReadWholeFile(source, sourceBytes, size);
+        outcome = TransferInPieces(source, sourceBytes, size, kRead) ? kConverted : kCannotReadSource;
         sourceBytes[size] = 0;
     }
     if (outcome == kConverted) {
@@ -164,7 +152,8 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
             outcome = kCannotWriteDestination;
     }
     if (outcome == kConverted)
-        outcome = WriteWholeFile(destination, outputBytes, outputLength);
+        outcome = TransferInPieces(destination, outputBytes, outputLength, kWrite) ? kConverted
+                                                                                   : kCannotWriteDestination;
     if (outcome == kConverted && CopyWritesBehind(destination, destinationPath) && !FlushFileBuffers(destination))
         outcome = kCannotWriteDestination;
     if (outcome == kConverted && !KeepCopy(destination, &doomed))
