@@ -76,8 +76,8 @@ static ConversionOutcome MeasureOutput(ConversionDirection direction, TextEncodi
 }
 
 // Reads the source and its Mark of the Web, converts it in memory, creates
-// the copy and marks it, dooms it, writes it, flushes it where the drive
-// writes behind, and keeps it. Everything that can fail on the source
+// the copy and gives it that mark, dooms it, writes it, flushes it where the
+// drive writes behind, and keeps it. Everything that can fail on the source
 // happens before the copy is created, and the copy counts as written only
 // once it is complete, so the user is never left with something that looks
 // like a finished copy.
@@ -169,9 +169,8 @@ static ConversionOutcome ConvertFile(ConversionDirection direction, const char *
         // user's; it is never deleted by name, since the name may be someone
         // else's file by now. A copy that failed goes with this handle, and
         // its Mark of the Web with it, unless even the deletion mark is
-        // refused: then it
-        // stays, and the user is told. So does a finished copy whose close
-        // fails, which cannot be vouched for.
+        // refused: then it stays, and the user is told. So does a finished
+        // copy whose close fails, which cannot be vouched for.
         if (outcome != kConverted) {
             if (!doomed)
                 doomed = MarkForDeletion(destination, TRUE);
